@@ -9,6 +9,7 @@ add_executable(Kestrel WIN32
     MySUtils/RunAndWait.cpp
     Kestrel/GatherSystemFacts.cpp
     Kestrel/ReportFileCalls.cpp
+    Kestrel/OfferInventory.cpp
     Kestrel/Main.cpp
     res/Kestrel.rc)
 target_include_directories(Kestrel PRIVATE MySUtils Kestrel res)

@@ -55,6 +55,7 @@ def visible_windows(name):
 class Box:
     caption: str
     shown_at: float  # seconds since the start of the run
+    answered_at: float = 0.0
 
 
 @dataclass
@@ -84,17 +85,31 @@ def decode_trace_text(text):
     return re.sub(r'\\(n|r|t|"|\\)', lambda m: {'n': '\n', 'r': '\r', 't': '\t'}.get(m.group(1), m.group(1)), text)
 
 
-def press(window, key):
+def press(window, answer):
+    """answer: 'OK' or 'Cancel' clicks that button; anything else is keys."""
+    if answer in ('OK', 'Cancel'):
+        # The two buttons sit centred at the foot of the box.
+        geometry = window_geometry(window)
+        x = geometry['WIDTH'] // 2 + (-42 if answer == 'OK' else 46)
+        xdotool('mousemove', '--window', window, str(x), str(geometry['HEIGHT'] - 21), 'click', '1')
+        return
     # Xvfb has no window manager: a click on the box's margin gives it the keyboard.
     xdotool('mousemove', '--window', window, '6', '6', 'click', '1')
     time.sleep(0.2)
-    xdotool('key', key)
+    xdotool('key', *answer.split())
+
+
+def window_geometry(window):
+    out = subprocess.run(['xdotool', 'getwindowgeometry', '--shell', window], env=wine_env(),
+                         capture_output=True, text=True).stdout.split()
+    return {key: int(value) for key, value in (line.split('=') for line in out)}
 
 
 def run_kestrel(folder, answers=((PROMPT_CAPTION, 'Escape'),), debug='-all', box_timeout=20, cwd=None,
-                env=None, exe=None):
+                env=None, exe=None, on_box=None):
     """Starts Kestrel.exe in folder and answers each (caption, key) box in turn.
-    A box that does not appear before the program ends is simply not answered."""
+    A box that does not appear before the program ends is simply not answered.
+    on_box(window, box) is called while each box is shown, before the answer."""
     trace_path = os.path.join(tempfile.mkdtemp(prefix='kestrel-trace-'), 'trace.txt')
     run = Run(returncode=-1, trace='')
     with open(trace_path, 'wb') as trace:
@@ -102,18 +117,24 @@ def run_kestrel(folder, answers=((PROMPT_CAPTION, 'Escape'),), debug='-all', box
         process = subprocess.Popen(['wine', exe or os.path.join(folder, 'Kestrel.exe')],
                                    env=wine_env(WINEDEBUG=debug, **(env or {})), cwd=cwd or folder,
                                    stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
-        for caption, key in answers:
-            window = wait_for_window(f'^{re.escape(caption)}$', process, box_timeout)
-            if window is None:
-                break
-            run.boxes.append(Box(caption, time.monotonic() - run.started_at))
-            press(window, key)
-            wait_until_gone(window)
         try:
+            for caption, key in answers:
+                window = wait_for_window(f'^{re.escape(caption)}$', process, box_timeout)
+                if window is None:
+                    break
+                box = Box(caption, time.monotonic() - run.started_at)
+                run.boxes.append(box)
+                if on_box is not None:
+                    on_box(window, box)
+                box.answered_at = time.monotonic() - run.started_at
+                press(window, key)
+                wait_until_gone(window)
             run.returncode = process.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            raise AssertionError('Kestrel did not end')
+        finally:
+            if process.poll() is None:
+                # A run that went wrong must not leave its box for the next test.
+                subprocess.run(['pkill', '-f', 'Kestrel.exe'], check=False)
+                process.wait(timeout=30)
     with open(trace_path, encoding='utf-8', errors='replace') as f:
         run.trace = f.read()
     return run
@@ -137,7 +158,15 @@ def wait_until_gone(window, timeout=10):
         if window not in xdotool('search', '--onlyvisible', '--name', '.'):
             return
         time.sleep(0.1)
-    raise AssertionError(f'window {window} stayed open')
+    subprocess.run(['import', '-window', 'root', os.path.join(STATE_DIR, 'stayed-open.png')], env=wine_env())
+    raise AssertionError(f'window {window} stayed open; the screen is in stayed-open.png')
+
+
+def screenshot(window, path):
+    """The window as the user sees it, saved as PNG."""
+    geometry = window_geometry(window)
+    crop = f"{geometry['WIDTH']}x{geometry['HEIGHT']}+{geometry['X']}+{geometry['Y']}"
+    subprocess.run(['import', '-window', 'root', '-crop', crop, '+repage', path], env=wine_env(), check=True)
 
 
 def read_bytes(path):

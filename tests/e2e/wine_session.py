@@ -47,6 +47,10 @@ def start(state_dir, doubles_dir):
     with open(os.path.join(state_dir, 'wineboot.log'), 'wb') as log:
         subprocess.run(['wine', 'wineboot', '-i'], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                        check=True, timeout=300)
+        # As on every Windows: text files open in Notepad. A fresh Wine prefix
+        # has the txtfile class but does not map .txt to it.
+        subprocess.run(['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], env=env,
+                       stdin=subprocess.DEVNULL, stdout=log, stderr=log, check=True, timeout=120)
         subprocess.run(['wineserver', '-w'], env=env, stdout=log, stderr=log, timeout=120)
     system32 = os.path.join(prefix, 'drive_c', 'windows', 'system32')
     if doubles_dir:
