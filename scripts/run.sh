@@ -8,7 +8,11 @@ cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" >/dev/null
 folder=$(mktemp -d)
 cp build/x86_64/Kestrel.exe "$folder/"
-export WINEPREFIX="$folder/prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-(cd "$folder" && env -u DISPLAY wine wineboot -i >/dev/null 2>&1 && env -u DISPLAY wine Kestrel.exe) || true
+export WINEPREFIX="$folder/.wine" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+unset DISPLAY
+wine wineboot -i >/dev/null 2>&1
+status=0
+(cd "$folder" && wine Kestrel.exe) || status=$?
 wineserver -k 2>/dev/null || true
+echo "Kestrel ran from $folder and exited with code $status; SInfo.txt:"
 cat "$folder/SInfo.txt"
