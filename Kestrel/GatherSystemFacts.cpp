@@ -28,14 +28,13 @@ std::u16string ComputerNameText()
 
 std::u16string ProgramPathText()
 {
-    // A path that fills the buffer may be cut short, and a cut path can name
-    // another directory: grow the buffer until the whole path fits.
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    for (;;) {
+    // A path that fills the buffer may have been cut, and a cut path can name
+    // another directory: grow the buffer until the whole path fits. Paths end
+    // at 32767 characters, so this ends too.
+    for (std::vector<wchar_t> buffer(MAX_PATH + 1);; buffer.resize(buffer.size() * 2)) {
         const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length < buffer.size() || buffer.size() > 0x10000)
-            return TextOf(buffer.data(), length < buffer.size() ? length : 0);
-        buffer.resize(buffer.size() * 2);
+        if (length < buffer.size())
+            return TextOf(buffer.data(), length);
     }
 }
 
