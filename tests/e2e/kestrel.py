@@ -126,9 +126,7 @@ def run_kestrel(folder, answers=((PROMPT_CAPTION, 'Escape'),), debug='-all', box
                 run.boxes.append(box)
                 if on_box is not None:
                     on_box(window, box)
-                box.answered_at = time.monotonic() - run.started_at
-                press(window, key)
-                wait_until_gone(window)
+                box.answered_at = answer(window, key) - run.started_at
             run.returncode = process.wait(timeout=60)
         finally:
             if process.poll() is None:
@@ -152,12 +150,18 @@ def wait_for_window(name, process, timeout):
     return None
 
 
-def wait_until_gone(window, timeout=10):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if window not in xdotool('search', '--onlyvisible', '--name', '.'):
-            return
-        time.sleep(0.1)
+def answer(window, key, attempts=3):
+    """Presses until the box is gone and returns when the press that closed it
+    was made. A box that has just appeared may miss the first click or key;
+    every answer used here is safe to repeat while the box is still there."""
+    time.sleep(0.3)
+    for _ in range(attempts):
+        pressed_at = time.monotonic()
+        press(window, key)
+        while time.monotonic() < pressed_at + 3:
+            if window not in xdotool('search', '--onlyvisible', '--name', '.'):
+                return pressed_at
+            time.sleep(0.1)
     subprocess.run(['import', '-window', 'root', os.path.join(STATE_DIR, 'stayed-open.png')], env=wine_env())
     raise AssertionError(f'window {window} stayed open; the screen is in stayed-open.png')
 
