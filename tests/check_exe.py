@@ -40,7 +40,7 @@ class Image:
         dlls = []
         entry = self.offset(self.directories[1][0])
         while True:
-            lookup, _, _, name, thunks = struct.unpack_from('<IIIII', self.data, entry)
+            name = struct.unpack_from('<IIIII', self.data, entry)[3]
             if name == 0:
                 return dlls
             dlls.append(self.text(name))

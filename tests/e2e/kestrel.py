@@ -10,6 +10,8 @@ import tempfile
 import time
 from dataclasses import dataclass, field
 
+from wine_session import OVERRIDES
+
 STATE_DIR = os.environ['KESTREL_E2E_STATE']
 EXE = os.environ['KESTREL_EXE']
 DOUBLES = os.environ.get('KESTREL_DOUBLES', '')
@@ -25,7 +27,7 @@ COMPUTER_NAME = socket.gethostname().split('.')[0].upper()[:15]
 def wine_env(**extra):
     env = dict(os.environ)
     env.update(DISPLAY=f":{STATE['display']}", WINEPREFIX=STATE['prefix'], WINEDEBUG='-all',
-               WINEDLLOVERRIDES='mscoree,mshtml=;systeminfo.exe=n', USER='kestrel', LC_ALL='C.UTF-8')
+               WINEDLLOVERRIDES=OVERRIDES + ';systeminfo.exe=n', USER='kestrel', LC_ALL='C.UTF-8')
     env.update(extra)
     return env
 
@@ -35,11 +37,15 @@ def windows_path(linux_path):
     return 'Z:' + linux_path.replace('/', '\\')
 
 
+def copy_kestrel(folder):
+    shutil.copy(EXE, os.path.join(folder, 'Kestrel.exe'))
+
+
 def new_folder(name='kestrel e2e'):
     """A fresh folder holding a copy of Kestrel.exe."""
     folder = os.path.join(tempfile.mkdtemp(prefix='kestrel-'), name)
     os.makedirs(folder)
-    shutil.copy(EXE, os.path.join(folder, 'Kestrel.exe'))
+    copy_kestrel(folder)
     return folder
 
 
@@ -176,11 +182,3 @@ def screenshot(window, path):
 def read_bytes(path):
     with open(path, 'rb') as f:
         return f.read()
-
-
-def mount_tmpfs(folder, size):
-    subprocess.run(['mount', '-t', 'tmpfs', '-o', f'size={size}', 'tmpfs', folder], check=True)
-
-
-def unmount(folder):
-    subprocess.run(['umount', '-l', folder], check=False)

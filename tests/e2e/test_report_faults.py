@@ -4,8 +4,8 @@ import subprocess
 import tempfile
 import unittest
 
-from kestrel import (ERROR_CAPTION, STATE, mount_tmpfs, new_folder, read_bytes, run_kestrel, shutil, trace_lines,
-                     trace_text, unmount, windows_path, EXE)
+from kestrel import (ERROR_CAPTION, STATE, copy_kestrel, new_folder, read_bytes, run_kestrel, trace_lines, trace_text,
+                     windows_path)
 
 ANSWER_ERROR = ((ERROR_CAPTION, 'Return'),)
 
@@ -24,7 +24,7 @@ def folder_for_report_path(length):
         needed -= part + 1
     folder = os.path.join(base, *parts)
     os.makedirs(folder)
-    shutil.copy(EXE, os.path.join(folder, 'Kestrel.exe'))
+    copy_kestrel(folder)
     report = windows_path(folder) + '\\SInfo.txt'
     assert len(report) == length, (len(report), length)
     return folder, report
@@ -33,10 +33,10 @@ def folder_for_report_path(length):
 class MountedFolder(unittest.TestCase):
     def mounted_folder(self, size):
         folder = tempfile.mkdtemp(prefix='kestrel-mount-')
-        mount_tmpfs(folder, size)
+        subprocess.run(['mount', '-t', 'tmpfs', '-o', f'size={size}', 'tmpfs', folder], check=True)
         self.addCleanup(os.rmdir, folder)
-        self.addCleanup(unmount, folder)
-        shutil.copy(EXE, os.path.join(folder, 'Kestrel.exe'))
+        self.addCleanup(subprocess.run, ['umount', '-l', folder], check=False)
+        copy_kestrel(folder)
         return folder
 
     def test_read_only_folder_gives_no_file_no_box_and_exit_0(self):
@@ -86,7 +86,7 @@ class ReportPathLength(unittest.TestCase):
         parent, _ = folder_for_report_path(150)
         folder = os.path.join(parent, 'e' * 130)
         os.makedirs(folder)
-        shutil.copy(EXE, os.path.join(folder, 'Kestrel.exe'))
+        copy_kestrel(folder)
         run = run_kestrel(folder, answers=ANSWER_ERROR, debug='-all,trace+msgbox')
         self.assertEqual(run.returncode, 3)
         self.assertEqual(run.box_texts(), ['Runtime error   3 at 4B000100'])

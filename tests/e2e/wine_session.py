@@ -16,6 +16,8 @@ import sys
 import time
 
 SCREEN = (1366, 768)
+# No Mono or Gecko: their install prompts would block an unattended boot.
+OVERRIDES = 'mscoree,mshtml='
 
 
 def detached(args, env=None):
@@ -43,7 +45,7 @@ def start(state_dir, doubles_dir):
     display, xvfb_pid = start_display()
     prefix = os.path.join(state_dir, 'prefix')
     env = dict(os.environ, DISPLAY=f':{display}', WINEPREFIX=prefix, WINEDEBUG='-all',
-               WINEDLLOVERRIDES='mscoree,mshtml=')
+               WINEDLLOVERRIDES=OVERRIDES)
     with open(os.path.join(state_dir, 'wineboot.log'), 'wb') as log:
         subprocess.run(['wine', 'wineboot', '-i'], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                        check=True, timeout=300)
