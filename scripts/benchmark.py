@@ -2,8 +2,8 @@
 """Size and speed of Kestrel, measured (not a test).
 
 Prints the 32-bit exe's size and DLL imports, and the median wall time of a
-headless Kestrel run under Wine next to that of an empty Win32 program built
-the same way, both timed in this run, interleaved.
+headless run of it under Wine (WoW64) next to that of an empty 32-bit Win32
+program built the same way, both timed in this run, interleaved.
 
     python3 scripts/benchmark.py [BUILD_DIR] [RUNS]     (after the default build)
 """
@@ -15,41 +15,37 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'tests'))
-from check_exe import Image  # noqa: E402
+import pefile
 
-build = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), '..', 'build')
+here = os.path.dirname(os.path.abspath(__file__))
+build = os.path.join(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, '..', 'build'), 'i686')
 runs = int(sys.argv[2]) if len(sys.argv) > 2 else 15
+wine = ['bash', os.path.join(here, 'wine.sh')]
 
-exe32 = os.path.join(build, 'i686', 'Kestrel.exe')
-with open(exe32, 'rb') as f:
-    image = Image(f.read())
-print(f'Kestrel.exe (32-bit): {os.path.getsize(exe32)} bytes; '
-      f'empty program: {os.path.getsize(os.path.join(build, "i686", "EmptyProgram.exe"))} bytes')
-print(f'DLL imports: {", ".join(image.imported_dlls())}')
+exe = os.path.join(build, 'Kestrel.exe')
+print(f'Kestrel.exe (32-bit): {os.path.getsize(exe)} bytes; '
+      f'empty program: {os.path.getsize(os.path.join(build, "EmptyProgram.exe"))} bytes')
+print('DLL imports:', ', '.join(i.dll.decode() for i in pefile.PE(exe).DIRECTORY_ENTRY_IMPORT))
 
-work = tempfile.mkdtemp(prefix='kestrel-bench-')
+work = tempfile.mkdtemp(prefix='kestrel-bench-', dir='/var/tmp')
 env = {k: v for k, v in os.environ.items() if k != 'DISPLAY'}
 env.update(WINEPREFIX=os.path.join(work, 'prefix'), WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
-quiet = dict(env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-subprocess.run(['wine', 'wineboot', '-i'], check=True, **quiet)
-server = subprocess.Popen(['wineserver', '-p', '-f'], start_new_session=True, **quiet)
-programs = {}
-for name in ('Kestrel.exe', 'EmptyProgram.exe'):
-    shutil.copy(os.path.join(build, 'x86_64', name), work)
-    programs[name] = []
+quiet = dict(env=env, cwd=work, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+times = {'Kestrel.exe': [], 'EmptyProgram.exe': []}
 try:
+    subprocess.run(wine + ['wine', 'wineboot', '-i'], check=True, **quiet)
+    subprocess.Popen(wine + ['wineserver', '-p'], start_new_session=True, **quiet)
+    for name in times:
+        shutil.copy(os.path.join(build, name), work)
     for _ in range(runs):
-        for name, times in programs.items():
+        for name, taken in times.items():
             start = time.perf_counter()
-            subprocess.run(['wine', os.path.join(work, name)], cwd=work, **quiet)
-            times.append(time.perf_counter() - start)
+            subprocess.run(wine + ['wine', os.path.join(work, name)], **quiet)
+            taken.append(time.perf_counter() - start)
 finally:
-    subprocess.run(['wineserver', '-k'], **quiet)
-    server.wait()
+    subprocess.run(wine + ['wineserver', '-k'], **quiet)
     shutil.rmtree(work, ignore_errors=True)
 
-kestrel = statistics.median(programs['Kestrel.exe'])
-empty = statistics.median(programs['EmptyProgram.exe'])
-print(f'median of {runs} headless runs under Wine (64-bit build): Kestrel {kestrel * 1000:.0f} ms, '
+kestrel, empty = (statistics.median(t) for t in times.values())
+print(f'median of {runs} headless runs under Wine: Kestrel {kestrel * 1000:.0f} ms, '
       f'empty program {empty * 1000:.0f} ms, ratio {kestrel / empty:.2f}')
