@@ -1,6 +1,6 @@
-// Starts the program whose full Windows path is its argument, waits for it and
-// returns its exit code. Wine's CreateProcess cannot start a program whose path
-// is MAX_PATH characters or longer; the native call under it can.
+// Starts the program whose full Windows path is its one argument, waits for it
+// and returns its exit code. Wine's CreateProcess cannot start a program whose
+// path is MAX_PATH characters or longer; the native calls under it can.
 #include <windows.h>
 #include <winternl.h>
 
@@ -8,36 +8,27 @@
 
 #include <string>
 
-extern "C" {
-NTSTATUS NTAPI RtlCreateProcessParametersEx(RTL_USER_PROCESS_PARAMETERS**, UNICODE_STRING*, UNICODE_STRING*,
-                                            UNICODE_STRING*, UNICODE_STRING*, void*, UNICODE_STRING*,
-                                            UNICODE_STRING*, UNICODE_STRING*, UNICODE_STRING*, ULONG);
-NTSTATUS NTAPI RtlCreateUserProcess(UNICODE_STRING*, ULONG, RTL_USER_PROCESS_PARAMETERS*, void*, void*, HANDLE,
-                                    BOOLEAN, HANDLE, HANDLE, void*);
-}
+extern "C" NTSTATUS NTAPI RtlCreateProcessParametersEx(RTL_USER_PROCESS_PARAMETERS**, UNICODE_STRING*, UNICODE_STRING*,
+    UNICODE_STRING*, UNICODE_STRING*, void*, UNICODE_STRING*, UNICODE_STRING*, UNICODE_STRING*, UNICODE_STRING*, ULONG);
+extern "C" NTSTATUS NTAPI RtlCreateUserProcess(UNICODE_STRING*, ULONG, RTL_USER_PROCESS_PARAMETERS*, void*, void*,
+    HANDLE, BOOLEAN, HANDLE, HANDLE, void*);
 
 int main()
 {
     int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (count != 2)
-        return 255;
-    const std::wstring path = arguments[1], ntPath = L"\\??\\" + path, commandLine = L"\"" + path + L"\"";
+    const std::wstring path = CommandLineToArgvW(GetCommandLineW(), &count)[1];
+    const std::wstring ntPath = L"\\??\\" + path, commandLine = L"\"" + path + L"\"";
     UNICODE_STRING image, ntImage, command;
     RtlInitUnicodeString(&image, path.c_str());
     RtlInitUnicodeString(&ntImage, ntPath.c_str());
     RtlInitUnicodeString(&command, commandLine.c_str());
     RTL_USER_PROCESS_PARAMETERS* parameters = nullptr;
-    struct {
-        ULONG Length;
-        HANDLE Process, Thread;
-        BYTE Rest[256];
-    } process = {sizeof process, nullptr, nullptr, {}};
+    struct { ULONG Length; HANDLE Process, Thread; BYTE Rest[256]; } process = {sizeof process, nullptr, nullptr, {}};
     const ULONG normalized = 1;
     if (RtlCreateProcessParametersEx(&parameters, &image, nullptr, nullptr, &command, nullptr, nullptr, nullptr,
                                      nullptr, nullptr, normalized) != 0 ||
-        RtlCreateUserProcess(&ntImage, OBJ_CASE_INSENSITIVE, parameters, nullptr, nullptr, nullptr, FALSE,
-                             nullptr, nullptr, &process) != 0)
+        RtlCreateUserProcess(&ntImage, OBJ_CASE_INSENSITIVE, parameters, nullptr, nullptr, nullptr, FALSE, nullptr,
+                             nullptr, &process) != 0)
         return 254;
     ResumeThread(process.Thread);
     WaitForSingleObject(process.Process, INFINITE);

@@ -1,13 +1,8 @@
-"""Runs the shipped 32-bit Kestrel.exe under Wine 10 in its WoW64 mode, as
-64-bit Windows runs it, on an Xvfb screen, and answers its boxes with xdotool.
-
-    kestrel.py start|stop STATE_DIR
-
-start makes what the tests share (the screen, one Wine prefix with a 32-bit
-systeminfo double, a persistent wineserver); stop removes it all. The Windows
-seen there has been up for 60 days more than this host, past the 49.7 days
-after which a 32-bit tick count wraps.
-"""
+"""Runs the shipped 32-bit Kestrel.exe as 64-bit Windows runs it, under Wine 10
+in its WoW64 mode, on an Xvfb screen, and answers its boxes with xdotool.
+`kestrel.py start|stop STATE_DIR` makes and removes what the tests share. That
+Windows has been up 60 days more than this host: past the 49.7 days after which
+a 32-bit tick count wraps."""
 import json
 import os
 import re
@@ -17,93 +12,72 @@ import subprocess
 import sys
 import tempfile
 import time
-from dataclasses import dataclass, field
+from types import SimpleNamespace
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 UPTIME_SHIFT = 60 * 86400
 # Every Wine process, wineserver included, sees the same shifted clocks.
-WINE = ['unshare', '--time', f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}',
-        'bash', os.path.join(HERE, '..', '..', 'scripts', 'wine.sh')]
-# No Mono or Gecko: their install prompts would block an unattended boot.
-OVERRIDES = 'mscoree,mshtml='
+WINE = ['unshare', '--time', f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}', 'bash',
+        os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts', 'wine.sh')]
+OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
 SCREEN = (1366, 768)
-PROMPT = 'Kestrel by Tamsworth - Norvale Software'
-ERROR = 'Error'
+PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
 COMPUTER_NAME = socket.gethostname().split('.')[0].upper()[:15]
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-STATE_DIR = os.environ.get('KESTREL_E2E_STATE', '')
-DOUBLES = os.environ.get('KESTREL_DOUBLES', '')
+STATE_DIR, DOUBLES = os.environ.get('KESTREL_E2E_STATE', ''), os.environ.get('KESTREL_DOUBLES', '')
 STATE = {}
 if os.path.exists(os.path.join(STATE_DIR, 'state.json')):
     with open(os.path.join(STATE_DIR, 'state.json')) as _f:
         STATE = json.load(_f)
-
-
-def syswow64():
-    """The 32-bit system directory, where a 32-bit cmd.exe finds systeminfo."""
-    return os.path.join(STATE['prefix'], 'drive_c', 'windows', 'syswow64')
+# The 32-bit system directory, where a 32-bit cmd.exe finds systeminfo.
+SYSWOW64 = os.path.join(STATE.get('prefix', ''), 'drive_c', 'windows', 'syswow64')
 
 
 def wine_env(**extra):
-    env = dict(os.environ, DISPLAY=f":{STATE.get('display')}", WINEPREFIX=STATE.get('prefix', ''),
-               WINEDEBUG='-all', WINEDLLOVERRIDES=OVERRIDES + ';systeminfo.exe=n', USER='kestrel',
-               LC_ALL='C.UTF-8')
-    env.update(extra)
-    return env
+    return dict(os.environ, DISPLAY=f":{STATE.get('display')}", WINEPREFIX=STATE.get('prefix', ''), WINEDEBUG='-all',
+                WINEDLLOVERRIDES=OVERRIDES + ';systeminfo.exe=n', USER='kestrel', LC_ALL='C.UTF-8') | extra
 
 
 def start(state_dir):
     stop(state_dir)
+    xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '%dx%dx24' % SCREEN, '-nolisten', 'tcp'],
+                            start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    # The prefix in /var/tmp, which the Wine root shares: 1.4 GB may not fit a /tmp in RAM.
+    work, prefix = tempfile.mkdtemp(prefix='kestrel-'), tempfile.mkdtemp(prefix='kestrel-', dir='/var/tmp')
+    STATE.update(display=int(xvfb.stdout.readline()), xvfb_pid=xvfb.pid, work=work, prefix=prefix)
     os.makedirs(state_dir, exist_ok=True)
-    display = next(n for n in range(91, 200) if not os.path.exists(f'/tmp/.X11-unix/X{n}')
-                   and not os.path.exists(f'/tmp/.X{n}-lock'))
-    xvfb = subprocess.Popen(['Xvfb', f':{display}', '-screen', '0', f'{SCREEN[0]}x{SCREEN[1]}x24',
-                             '-nolisten', 'tcp'], start_new_session=True, **QUIET)
-    # Under /var/tmp, which the Wine root shares: a prefix is 1.4 GB, too much for a RAM /tmp.
-    prefix = tempfile.mkdtemp(prefix='kestrel-prefix-', dir='/var/tmp')
-    STATE.update(display=display, xvfb_pid=xvfb.pid, prefix=prefix)
     with open(os.path.join(state_dir, 'state.json'), 'w') as f:
         json.dump(STATE, f)
-    while not os.path.exists(f'/tmp/.X11-unix/X{display}'):
-        time.sleep(0.1)
-    env = wine_env(WINEDLLOVERRIDES=OVERRIDES)
+    # Wine's server sees only what was mounted before it started.
+    for name, size in (('full', '512k'), ('read-only', '1m')):
+        os.makedirs(os.path.join(work, name))
+        subprocess.run(['mount', '-t', 'tmpfs', '-o', f'size={size}', 'tmpfs', os.path.join(work, name)], check=True)
+        new_folder(name, work)
+    subprocess.run(['dd', 'if=/dev/zero', f'of={work}/full/fill', 'bs=4k'], **QUIET)
+    subprocess.run(['mount', '-o', 'remount,ro', os.path.join(work, 'read-only')], check=True)
     with open(os.path.join(state_dir, 'wineboot.log'), 'wb') as log:
         for command in (['wine', 'wineboot', '-i'],
-                        # Text files open in Notepad, as on Windows; a fresh prefix lacks the link.
-                        ['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'],
-                        ['wineserver', '-w']):
-            subprocess.run(WINE + command, env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                        # Text files open in Notepad, as on Windows; a new prefix lacks the link.
+                        ['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], ['wineserver', '-w']):
+            subprocess.run(WINE + command, env=wine_env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                            check=True, timeout=300)
-    shutil.copy(os.path.join(DOUBLES, 'SystemInfoDouble.exe'), os.path.join(syswow64(), 'systeminfo.exe'))
-    shutil.copy(os.path.join(DOUBLES, 'Launcher.exe'), os.path.join(STATE['prefix'], 'drive_c'))
-    start_wineserver()
-
-
-def start_wineserver():
-    """(Re)starts the persistent wineserver. It sees the mounts made before it
-    started only, as it lives in a mount namespace of its own."""
-    env = wine_env()
-    subprocess.run(WINE + ['wineserver', '-k'], env=env, timeout=60, **QUIET)
-    subprocess.run(WINE + ['wineserver', '-p'], env=env, timeout=60, **QUIET)
-    # Wine's own services start with the first program: let that not be a test's.
-    subprocess.run(WINE + ['wine', 'cmd', '/c', 'exit'], env=env, timeout=120, **QUIET)
+    shutil.copy(os.path.join(DOUBLES, 'SystemInfoDouble.exe'), f'{prefix}/drive_c/windows/syswow64/systeminfo.exe')
+    shutil.copy(os.path.join(DOUBLES, 'Launcher.exe'), os.path.join(prefix, 'drive_c'))
+    # Wine's services start with the first program: let that not be a test's.
+    for command in (['wineserver', '-p'], ['wine', 'cmd', '/c', 'exit']):
+        subprocess.run(WINE + command, env=wine_env(), timeout=120, **QUIET)
 
 
 def stop(state_dir):
-    path = os.path.join(state_dir, 'state.json')
-    if not os.path.exists(path):
-        return
-    with open(path) as f:
-        state = json.load(f)
-    subprocess.run(WINE + ['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=state['prefix']), timeout=60,
-                   **QUIET)
-    try:
-        os.kill(state['xvfb_pid'], 15)
-    except ProcessLookupError:
-        pass
-    shutil.rmtree(state['prefix'], ignore_errors=True)
-    os.remove(path)
+    if os.path.exists(os.path.join(state_dir, 'state.json')):
+        with open(os.path.join(state_dir, 'state.json')) as f:
+            STATE.update(json.load(f))
+        subprocess.run(WINE + ['wineserver', '-k'], env=wine_env(), timeout=60, **QUIET)
+        subprocess.run(['kill', str(STATE['xvfb_pid'])], **QUIET)
+        subprocess.run(['umount', *(os.path.join(STATE['work'], name) for name in ('full', 'read-only'))], **QUIET)
+        shutil.rmtree(STATE['work'], ignore_errors=True)
+        shutil.rmtree(STATE['prefix'], ignore_errors=True)
+        os.remove(os.path.join(state_dir, 'state.json'))
 
 
 def windows_path(linux_path):
@@ -113,15 +87,10 @@ def windows_path(linux_path):
 
 def new_folder(name='kestrel e2e', base=None):
     """A fresh folder holding a copy of the shipped Kestrel.exe."""
-    folder = os.path.join(base or tempfile.mkdtemp(prefix='kestrel-'), name)
+    folder = os.path.join(base or tempfile.mkdtemp(dir=STATE['work']), name)
     os.makedirs(folder, exist_ok=True)
     shutil.copy(os.environ['KESTREL_EXE'], os.path.join(folder, 'Kestrel.exe'))
     return folder
-
-
-def read_bytes(path):
-    with open(path, 'rb') as f:
-        return f.read()
 
 
 def trace_text(text):
@@ -135,16 +104,10 @@ def trace_lines(trace, marker):
     return [line.split(':', 3)[-1] for line in trace.splitlines() if marker in line]
 
 
-@dataclass
-class Run:
-    returncode: int = -1
-    trace: str = ''
-    boxes: list = field(default_factory=list)  # (caption, seconds from start shown, answered)
-
-    def box_texts(self):
-        """The message boxes' texts, from the msgbox channel."""
-        return [re.sub(r'\\(.)', lambda m: '\n' if m.group(1) == 'n' else m.group(1), text)
-                for text in re.findall(r'MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"', self.trace)]
+def box_texts(trace):
+    """The message boxes' texts, from the msgbox channel."""
+    return [re.sub(r'\\(.)', lambda m: '\n' if m.group(1) == 'n' else m.group(1), text)
+            for text in re.findall(r'MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"', trace)]
 
 
 def xdotool(*args):
@@ -154,25 +117,10 @@ def xdotool(*args):
 def find_window(name, process=None, timeout=20):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline and (process is None or process.poll() is None):
-        found = xdotool('search', '--onlyvisible', '--name', name)
-        if found:
+        if found := xdotool('search', '--onlyvisible', '--name', name):
             return found[0]
         time.sleep(0.1)
     return None
-
-
-def press(window, answer):
-    """'OK' or 'Cancel' clicks that button; anything else is keys."""
-    if answer in ('OK', 'Cancel'):
-        # The two buttons sit centred at the foot of the box.
-        size = dict(line.split('=') for line in xdotool('getwindowgeometry', '--shell', window))
-        x = int(size['WIDTH']) // 2 + (-42 if answer == 'OK' else 46)
-        xdotool('mousemove', '--window', window, str(x), str(int(size['HEIGHT']) - 21), 'click', '1')
-    else:
-        # Xvfb has no window manager: a click on the box's margin gives it the keyboard.
-        xdotool('mousemove', '--window', window, '6', '6', 'click', '1')
-        time.sleep(0.2)
-        xdotool('key', *answer.split())
 
 
 def screenshot(window, path):
@@ -180,12 +128,18 @@ def screenshot(window, path):
 
 
 def answer(window, key):
-    """Presses until the box is gone; returns when the press that closed it was
-    made. A box just shown may miss a press, and every answer here is safe to repeat."""
+    """'OK' or 'Cancel' clicks that button, anything else is keys, until the box
+    is gone (a box just shown may miss a press; every answer here is safe to
+    repeat). Returns when the press that closed it was made."""
     time.sleep(0.3)
     for _ in range(3):
         pressed_at = time.monotonic()
-        press(window, key)
+        if key in ('OK', 'Cancel'):  # the two buttons sit centred at the foot of the box
+            size = dict(line.split('=') for line in xdotool('getwindowgeometry', '--shell', window))
+            x = int(size['WIDTH']) // 2 + (-42 if key == 'OK' else 46)
+            xdotool('mousemove', '--window', window, str(x), str(int(size['HEIGHT']) - 21), 'click', '1')
+        else:  # Xvfb has no window manager: a click on the box's margin gives it the keyboard
+            xdotool('mousemove', '--window', window, '6', '6', 'click', '1', 'sleep', '0.2', 'key', key)
         while time.monotonic() < pressed_at + 3:
             if window not in xdotool('search', '--onlyvisible', '--name', '.'):
                 return pressed_at
@@ -194,33 +148,29 @@ def answer(window, key):
     raise AssertionError(f'box {window} stayed open; the screen is in stayed-open.png')
 
 
-def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, cwd=None, env=None,
-                on_box=None, box_timeout=20):
+def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, env=None, on_box=None, box_timeout=20):
     """Runs Kestrel.exe in folder and answers each (caption, answer) box in turn;
     a box not shown before the program ends is not answered. on_box(window) is
-    called while each box is shown, before it is answered."""
-    run = Run()
+    called while a box is shown, before it is answered."""
+    run = SimpleNamespace(returncode=None, boxes=[])  # boxes: (seconds from start shown, answered)
+    program = [exe or windows_path(os.path.join(folder, 'Kestrel.exe'))]
+    if len(program[0]) >= 260:  # a path too long for Wine's own launcher
+        program.insert(0, 'C:\\Launcher.exe')
     with tempfile.TemporaryFile() as trace:
         started = time.monotonic()
-        program = [exe or windows_path(os.path.join(folder, 'Kestrel.exe'))]
-        if len(program[0]) >= 260:  # a path too long for Wine's own launcher
-            program.insert(0, 'C:\\Launcher.exe')
-        process = subprocess.Popen(WINE + ['wine'] + program,
-                                   env=wine_env(WINEDEBUG=debug, **(env or {})), cwd=cwd or folder,
-                                   stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
+        process = subprocess.Popen(WINE + ['wine'] + program, env=wine_env(WINEDEBUG=debug, **(env or {})),
+                                   cwd=folder, stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
         try:
             for caption, key in answers:
-                window = find_window(f'^{re.escape(caption)}$', process, box_timeout)
-                if window is None:
+                if not (window := find_window(f'^{re.escape(caption)}$', process, box_timeout)):
                     break
                 shown = time.monotonic() - started
                 if on_box:
                     on_box(window)
-                run.boxes.append((caption, shown, answer(window, key) - started))
+                run.boxes.append((shown, answer(window, key) - started))
             run.returncode = process.wait(timeout=60)
         finally:
-            if process.poll() is None:
-                # A run gone wrong must not leave its box to the next test.
+            if process.poll() is None:  # a run gone wrong must not leave its box to the next test
                 subprocess.run(['pkill', '-f', 'Kestrel.exe'])
                 process.wait(timeout=30)
         trace.seek(0)

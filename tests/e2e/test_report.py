@@ -1,51 +1,55 @@
-"""SInfo.txt as the shipped exe writes it, byte for byte against what the host says."""
+"""SInfo.txt as the shipped exe writes it: byte for byte against what the host
+says, and where it cannot go as usual, each with a real cause."""
 import datetime
 import os
 import re
+import tempfile
 import unittest
+from pathlib import Path
 
-from kestrel import (COMPUTER_NAME, SCREEN, UPTIME_SHIFT, new_folder, read_bytes, run_kestrel, trace_lines,
-                     trace_text, windows_path)
+from kestrel import (COMPUTER_NAME, ERROR, SCREEN, STATE, UPTIME_SHIFT, box_texts, new_folder, run_kestrel,
+                     trace_lines, trace_text, windows_path)
+
+ANSWER_ERROR = ((ERROR, 'Return'),)
 
 
-def host_uptime():
+def uptime():
     with open('/proc/uptime') as f:
         return float(f.read().split()[0]) + UPTIME_SHIFT
 
 
-def uptime_seconds(text):
-    parts = re.fullmatch(r'(?:(\d+)d )?(?:(\d+)h )?(?:(\d+)m )?(\d+)sec', text)
-    return sum(int(v or 0) * unit for v, unit in zip(parts.groups(), (86400, 3600, 60, 1)))
+def folder_for_report_path(length, base=None):
+    """A folder holding Kestrel.exe whose report path, 'Z:' + folder + '\\SInfo.txt', has length characters."""
+    base = base or tempfile.mkdtemp(dir=STATE['work'])
+    needed = length - len('Z:\\SInfo.txt') - len(base) - 1
+    parts = ['d' * 120] * ((needed - 1) // 121)
+    return new_folder('e' * (needed - 121 * len(parts)), os.path.join(base, *parts))
 
 
-def date_line(moment):
-    return f'Today is {moment.day}/{moment.month}/{moment.year}  at: {moment.hour:02}:{moment.minute:02}'
+def report_lines(folder):
+    return Path(folder, 'SInfo.txt').read_bytes().split(b'\r\n')
 
 
 class Report(unittest.TestCase):
     def check_report(self, folder, user='kestrel', codepage='cp1252', env=None):
-        before, uptime_before = datetime.datetime.now(), host_uptime()
+        before, uptime_before = datetime.datetime.now(), uptime()
         run = run_kestrel(folder, env=dict(env or {}, USER=user), debug='-all,err+environ,trace+file')
-        after, uptime_after = datetime.datetime.now(), host_uptime()
+        after, uptime_after = datetime.datetime.now(), uptime()
         self.assertEqual(run.returncode, 0)
         self.assertIn('Kestrel.exe" in experimental wow64 mode', run.trace)
-        data = read_bytes(os.path.join(folder, 'SInfo.txt'))
+        data = Path(folder, 'SInfo.txt').read_bytes()
         lines = data.decode(codepage).split('\r\n')
-        self.assertIn(lines[0], {date_line(before), date_line(after)})
-        uptime = lines[2].removeprefix('Windows UpTime: ')
-        self.assertTrue(uptime_before - 2 <= uptime_seconds(uptime) <= uptime_after + 1, uptime)
+        self.assertIn(lines[0], {f'Today is {t.day}/{t.month}/{t.year}  at: {t.hour:02}:{t.minute:02}'
+                                 for t in (before, after)})
+        d, h, m, s = re.fullmatch(r'Windows UpTime: (\d+)d (\d+)h (\d+)m (\d+)sec', lines[2]).groups()
+        self.assertTrue(uptime_before - 2 <= int(d) * 86400 + int(h) * 3600 + int(m) * 60 + int(s) <= uptime_after + 1)
         directory = windows_path(folder) + '\\'
-        expected = [lines[0], '', f'Windows UpTime: {uptime}', '',
-                    f'This File is {directory}SInfo.txt',
-                    'Program: Kestrel.exe',
-                    f'Program Location: {directory}',
-                    f'Computer Name: {COMPUTER_NAME}',
-                    f'User Name: {user}',
-                    f'Screen Work Area - Top: 0 Left: 0 Bottom: {SCREEN[1]} Right: {SCREEN[0]}',
-                    f'Screen Width: {SCREEN[0]} x Height: {SCREEN[1]}']
+        expected = [lines[0], '', lines[2], '', f'This File is {directory}SInfo.txt', 'Program: Kestrel.exe',
+                    f'Program Location: {directory}', f'Computer Name: {COMPUTER_NAME}', f'User Name: {user}',
+                    'Screen Work Area - Top: 0 Left: 0 Bottom: %d Right: %d' % SCREEN[::-1],
+                    'Screen Width: %d x Height: %d' % SCREEN]
         # CR LF after every line, the last included; no byte-order or end-of-file mark.
         self.assertEqual(data, b''.join(line.encode(codepage, errors='replace') + b'\r\n' for line in expected))
-
         # Created or emptied, write-only, shared for reading only; then whole
         # 128-byte blocks, and the rest at the close.
         report = trace_text(directory + 'SInfo.txt')
@@ -57,20 +61,61 @@ class Report(unittest.TestCase):
         self.assertEqual(sizes, [128] * (len(data) // 128) + [len(data) % 128])
         return data
 
-    def test_the_hosts_facts_replace_a_longer_report(self):
-        folder = new_folder()
+    def test_the_hosts_facts_replace_a_longer_report_in_a_folder_with_spaces_and_accents(self):
+        folder = new_folder('Støtte Ærø ünï files')
         with open(os.path.join(folder, 'SInfo.txt'), 'wb') as f:
             f.write(b'old report\r\n' * 200)
         self.check_report(folder)
-
-    def test_folder_with_spaces_and_letters_of_the_code_page(self):
-        self.check_report(new_folder('Støtte Ærø ünï files'))
 
     def test_user_name_in_the_code_page_fixed_at_start(self):
         for locale, codepage, name in (('ru_RU.UTF-8', 'cp1251', b'\xc8\xe2\xe0\xed'), ('C.UTF-8', 'cp1252', b'????')):
             with self.subTest(codepage):
                 data = self.check_report(new_folder(), user='Иван', codepage=codepage, env={'LC_ALL': locale})
                 self.assertIn(b'User Name: ' + name + b'\r\n', data)
+
+
+class ReportPath(unittest.TestCase):
+    def test_259_characters_is_accepted(self):
+        folder = folder_for_report_path(259)
+        self.assertEqual(run_kestrel(folder).returncode, 0)
+        directory = windows_path(folder).encode() + b'\\'
+        self.assertEqual(len(directory) + len('SInfo.txt'), 259)
+        self.assertEqual(report_lines(folder)[4:7], [b'This File is ' + directory + b'SInfo.txt',
+                                                     b'Program: Kestrel.exe', b'Program Location: ' + directory])
+
+    def test_260_characters_stops_with_code_3_before_touching_the_file(self):
+        folder = folder_for_report_path(260)
+        with open(os.path.join(folder, 'SInfo.txt'), 'wb') as f:
+            f.write(b'an older report\r\n')
+        run = run_kestrel(folder, answers=ANSWER_ERROR, debug='-all,trace+msgbox,trace+file')
+        self.assertEqual((run.returncode, box_texts(run.trace)), (3, ['Runtime error   3 at 4B000100']))
+        self.assertEqual(report_lines(folder), [b'an older report', b''])
+        self.assertEqual(trace_lines(run.trace, 'SInfo.txt'), [])
+
+    def test_program_path_past_261_characters_is_not_cut_into_another_folder(self):
+        # Cut at 261 characters, this path would end inside the last folder's
+        # name, and the report would land in the folder above.
+        parent = folder_for_report_path(150)
+        run = run_kestrel(new_folder('f' * 130, parent), answers=ANSWER_ERROR, debug='-all,trace+msgbox')
+        self.assertEqual((run.returncode, box_texts(run.trace)), (3, ['Runtime error   3 at 4B000100']))
+        self.assertFalse(os.path.exists(os.path.join(parent, 'SInfo.txt')))
+
+
+class MountedFolder(unittest.TestCase):
+    def test_read_only_folder_gives_no_file_no_box_and_exit_0(self):
+        folder = os.path.join(STATE['work'], 'read-only')
+        run = run_kestrel(folder, debug='-all,trace+msgbox,trace+file')
+        self.assertEqual((run.returncode, box_texts(run.trace)), (0, []))
+        self.assertFalse(os.path.exists(os.path.join(folder, 'SInfo.txt')))
+        self.assertEqual(len(trace_lines(run.trace, f'CreateFileW L"{trace_text(windows_path(folder))}\\\\SInfo')), 1)
+
+    def test_full_disk_shows_runtime_error_112_and_exits_112(self):
+        folder = os.path.join(STATE['work'], 'full')
+        run = run_kestrel(folder, answers=ANSWER_ERROR, debug='-all,trace+msgbox')
+        self.assertEqual(run.returncode, 112)
+        # Shown after the line during which the first block filled (0x4B000200 + line).
+        self.assertRegex('\n'.join(box_texts(run.trace)), r'^Runtime error 112 at 4B0002(0[1-9AB])$')
+        self.assertEqual(Path(folder, 'SInfo.txt').read_bytes(), b'')
 
 
 if __name__ == '__main__':

@@ -1,33 +1,38 @@
-#include "FakePlatform.h"
+// The report writer with stand-ins for the Win32 calls under it, so that any
+// block can fail: what no real disk does on demand.
+#include "MySUtils.h"
 #include "Report.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
+struct {
+    size_t FailingBlock = 0; // 1-based; 0: none fails
+    uint32_t WriteError = 112;
+    uint32_t CloseError = 0;
+    size_t Blocks = 0;
+    std::string File; // the bytes of the blocks written
+} Fake;
+
+struct HaltedWithRuntimeError {
+    uint8_t Code;
+    uint32_t Location;
+};
+
 // A run on 5 March 2026 at 09:07 from C:\Tools\Kestrel\Kestrel.exe: 305 bytes,
 // which leave in blocks when lines 6 and 10 fill the buffer, and at the close.
-SystemFacts ExampleFacts()
-{
-    SystemFacts facts{};
-    facts.LocalTime = {2026, 3, 4, 5, 9, 7, 0, 0};
-    facts.HourText = u"09";
-    facts.MinuteText = u"07";
-    facts.ComputerName = u"OFFICE-PC7";
-    facts.UserName = u"alex";
-    facts.ScreenWidth = 1920;
-    facts.ScreenHeight = 1080;
-    facts.WorkArea = {0, 0, 1920, 1040};
-    facts.ProgramPath = u"C:\\Tools\\Kestrel\\Kestrel.exe";
-    facts.ReportPath = u"C:\\Tools\\Kestrel\\SInfo.txt";
-    return facts;
-}
+const SystemFacts Example = {{2026, 3, 4, 5, 9, 7, 0, 0}, u"09", u"07", u"C:\\Windows\\system32", u"OFFICE-PC7", u"alex",
+                             1920, 1080, {0, 0, 1920, 1040}, u"C:\\Tools\\Kestrel\\Kestrel.exe",
+                             u"C:\\Tools\\Kestrel\\SInfo.txt"};
 
-// WriteReport, with the halt it ends in in place of the process's end.
-HaltedWithRuntimeError HaltOf(const SystemFacts& facts)
+HaltedWithRuntimeError HaltOf(size_t failingBlock, uint32_t error)
 {
+    Fake = {};
+    Fake.FailingBlock = failingBlock;
+    Fake.WriteError = error;
     try {
-        WriteReport(facts, 1252);
+        WriteReport(Example, 1252);
     } catch (const HaltedWithRuntimeError& halt) {
         return halt;
     }
@@ -37,44 +42,48 @@ HaltedWithRuntimeError HaltOf(const SystemFacts& facts)
 
 } // namespace
 
-TEST(Report, LinesFromOtherFacts)
+// The platform under the report writer.
+uint32_t CreateReportHandle(const std::u16string&, void*&) { return 0; }
+uint32_t CloseReportHandle(void*) { return Fake.CloseError; }
+std::string AnsiBytes(uint32_t, const std::u16string& text) { return std::string(text.begin(), text.end()); }
+void HaltWithRuntimeError(uint8_t code, uint32_t location) { throw HaltedWithRuntimeError{code, location}; }
+std::u16string UpTimeText() { return u"2d 4h 17m 9sec"; }
+
+uint32_t WriteReportBlock(void*, const uint8_t* bytes, uint32_t count)
 {
-    SystemFacts facts = ExampleFacts();
-    facts.LocalTime = {2025, 12, 3, 31, 0, 5, 0, 0};
-    facts.HourText = u"00";
-    facts.MinuteText = u"05";
-    EXPECT_EQ(ReportLine(facts, 1), u"Today is 31/12/2025  at: 00:05");
-    facts.WorkArea = {0, -8, 1920, 1032};
-    EXPECT_EQ(ReportLine(facts, 10), u"Screen Work Area - Top: -8 Left: 0 Bottom: 1032 Right: 1920");
-    facts.WorkArea = {};
-    EXPECT_EQ(ReportLine(facts, 10), u"Screen Work Area - Top: 0 Left: 0 Bottom: 0 Right: 0");
-    facts.ComputerName.clear();
-    EXPECT_EQ(ReportLine(facts, 8), u"Computer Name: ");
+    if (++Fake.Blocks == Fake.FailingBlock)
+        return Fake.WriteError;
+    Fake.File.append(reinterpret_cast<const char*>(bytes), count);
+    return 0;
+}
+
+// wvsprintfW as far as the unit's own patterns go: "%d" and plain characters.
+std::u16string FormatPattern(const std::u16string& pattern, std::initializer_list<int32_t> arguments)
+{
+    std::u16string text = pattern;
+    for (const int32_t argument : arguments)
+        text.replace(text.find(u"%d"), 2, NumberText(argument));
+    return text;
 }
 
 TEST(Report, FailedBlockHaltsWithItsCodeWhereItFailed)
 {
-    // Blocks 1 and 2 fail in the middle of the file, block 3 at the close: a
-    // report that lacks its end must not pass for a complete one.
+    // Blocks 1 and 2 fail amid the lines, block 3 at the close: a report that
+    // lacks its end must not pass for a complete one.
     const uint32_t locations[] = {0x4B000206, 0x4B00020A, 0x4B000300};
     for (size_t block = 1; block <= 3; ++block) {
-        Fake = FakePlatform{};
-        Fake.FailingBlock = block;
-        const HaltedWithRuntimeError halt = HaltOf(ExampleFacts());
+        const HaltedWithRuntimeError halt = HaltOf(block, 112);
         EXPECT_EQ(halt.Code, 112);
         EXPECT_EQ(halt.Location, locations[block - 1]);
         EXPECT_EQ(Fake.File.size(), 128 * (block - 1));
     }
-    Fake = FakePlatform{};
-    Fake.FailingBlock = 1;
-    Fake.WriteError = 0x170; // shown and returned in its low 8 bits
-    EXPECT_EQ(HaltOf(ExampleFacts()).Code, 0x70);
+    EXPECT_EQ(HaltOf(1, 0x170).Code, 0x70); // shown and returned in its low 8 bits
 }
 
 TEST(Report, FailedCloseHandleLeavesACompleteReport)
 {
-    Fake = FakePlatform{};
+    Fake = {};
     Fake.CloseError = 6;
-    EXPECT_TRUE(WriteReport(ExampleFacts(), 1252));
+    EXPECT_TRUE(WriteReport(Example, 1252));
     EXPECT_EQ(Fake.File.size(), 305u);
 }
