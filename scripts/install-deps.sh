@@ -6,5 +6,5 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
     cmake make g++ libgtest-dev g++-mingw-w64-i686 python3 python3-pefile \
-    mmdebstrap bubblewrap xvfb xdotool imagemagick procps >/dev/null
+    mmdebstrap bubblewrap xvfb xdotool imagemagick procps git zip openssl osslsigncode >/dev/null
 bash "$(dirname "${BASH_SOURCE[0]}")/wine-root.sh" >/dev/null

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks the shipped Kestrel.exe as Windows will see it: a 32-bit GUI program
-that imports system DLLs only, with its icon, manifest and version.
+that imports system DLLs only, with its icon, manifest and version, and small.
 
-    check_exe.py Kestrel.exe
+    check_exe.py Kestrel.exe VERSION
 """
 import struct
 import sys
@@ -13,6 +13,7 @@ SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'advapi32.dll', 'shell32.dll', 'msv
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 
 pe = pefile.PE(sys.argv[1])
+fixed = pe.VS_FIXEDFILEINFO[0]
 resources = {kind.id: [pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
                        for name in kind.directory.entries for language in name.directory.entries]
              for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries}
@@ -29,6 +30,10 @@ checks = {
     'one manifest, asInvoker and DPI aware':
         len(manifests) == 1 and 'level="asInvoker"' in manifests[0] and 'PerMonitorV2' in manifests[0],
     'version information names the company': strings.get('CompanyName') == 'Tamsworth - Norvale Software',
+    f'version {sys.argv[2]}, the project version': strings.get('FileVersion') == sys.argv[2] and
+        [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF, fixed.FileVersionLS >> 16] == [
+            int(part) for part in sys.argv[2].split('.')],
+    'at most 192 KiB': len(pe.__data__) <= 192 * 1024,
 }
 for name, passed in checks.items():
     print('ok  ' if passed else 'FAIL', name)

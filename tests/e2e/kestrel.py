@@ -1,9 +1,8 @@
 """Runs the shipped 32-bit Kestrel.exe as 64-bit Windows runs it, under Wine 10
 in its WoW64 mode, on an Xvfb screen, and answers its boxes with xdotool.
-`kestrel.py start|stop STATE_DIR` makes and removes what the tests share. That
+`kestrel.py start|stop` makes and removes what the tests share. That
 Windows has been up 60 days more than this host: past the 49.7 days after which
 a 32-bit tick count wraps."""
-import json
 import os
 import re
 import shutil
@@ -12,6 +11,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from pathlib import Path
 from types import SimpleNamespace
 
 UPTIME_SHIFT = 60 * 86400
@@ -23,61 +23,51 @@ SCREEN = (1366, 768)
 PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
 COMPUTER_NAME = socket.gethostname().split('.')[0].upper()[:15]
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-STATE_DIR, DOUBLES = os.environ.get('KESTREL_E2E_STATE', ''), os.environ.get('KESTREL_DOUBLES', '')
-STATE = {}
-if os.path.exists(os.path.join(STATE_DIR, 'state.json')):
-    with open(os.path.join(STATE_DIR, 'state.json')) as _f:
-        STATE = json.load(_f)
-# The 32-bit system directory, where a 32-bit cmd.exe finds systeminfo.
-SYSWOW64 = os.path.join(STATE.get('prefix', ''), 'drive_c', 'windows', 'syswow64')
+# Under /var/tmp, which the Wine root shares, and on disk: a prefix takes 1.4 GB.
+STATE, DOUBLES = os.environ.get('KESTREL_E2E_STATE', ''), os.environ.get('KESTREL_DOUBLES', '')
+PREFIX, WORK, SCREEN_FILE = f'{STATE}/prefix', f'{STATE}/work', f'{STATE}/screen'
+SYSWOW64 = f'{PREFIX}/drive_c/windows/syswow64'  # where a 32-bit cmd.exe finds systeminfo
 
 
 def wine_env(**extra):
-    return dict(os.environ, DISPLAY=f":{STATE.get('display')}", WINEPREFIX=STATE.get('prefix', ''), WINEDEBUG='-all',
-                WINEDLLOVERRIDES=OVERRIDES + ';systeminfo.exe=n', USER='kestrel', LC_ALL='C.UTF-8') | extra
+    display = Path(SCREEN_FILE).read_text().split()[0] if os.path.exists(SCREEN_FILE) else ''
+    return dict(os.environ, DISPLAY=f':{display}', WINEPREFIX=PREFIX, WINEDEBUG='-all', USER='kestrel',
+                WINEDLLOVERRIDES=OVERRIDES + ';systeminfo.exe=n', LC_ALL='C.UTF-8') | extra
 
 
-def start(state_dir):
-    stop(state_dir)
+def start():
+    stop()
+    os.makedirs(WORK)
     xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '%dx%dx24' % SCREEN, '-nolisten', 'tcp'],
                             start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL)
-    # The prefix in /var/tmp, which the Wine root shares: 1.4 GB may not fit a /tmp in RAM.
-    work, prefix = tempfile.mkdtemp(prefix='kestrel-'), tempfile.mkdtemp(prefix='kestrel-', dir='/var/tmp')
-    STATE.update(display=int(xvfb.stdout.readline()), xvfb_pid=xvfb.pid, work=work, prefix=prefix)
-    os.makedirs(state_dir, exist_ok=True)
-    with open(os.path.join(state_dir, 'state.json'), 'w') as f:
-        json.dump(STATE, f)
+    Path(SCREEN_FILE).write_text(f'{int(xvfb.stdout.readline())} {xvfb.pid}')
     # Wine's server sees only what was mounted before it started.
     for name, size in (('full', '512k'), ('read-only', '1m')):
-        os.makedirs(os.path.join(work, name))
-        subprocess.run(['mount', '-t', 'tmpfs', '-o', f'size={size}', 'tmpfs', os.path.join(work, name)], check=True)
-        new_folder(name, work)
-    subprocess.run(['dd', 'if=/dev/zero', f'of={work}/full/fill', 'bs=4k'], **QUIET)
-    subprocess.run(['mount', '-o', 'remount,ro', os.path.join(work, 'read-only')], check=True)
-    with open(os.path.join(state_dir, 'wineboot.log'), 'wb') as log:
+        os.makedirs(f'{WORK}/{name}')
+        subprocess.run(['mount', '-t', 'tmpfs', '-o', f'size={size}', 'tmpfs', f'{WORK}/{name}'], check=True)
+        new_folder(name, WORK)
+    subprocess.run(['dd', 'if=/dev/zero', f'of={WORK}/full/fill', 'bs=4k'], **QUIET)
+    subprocess.run(['mount', '-o', 'remount,ro', f'{WORK}/read-only'], check=True)
+    with open(f'{STATE}/wineboot.log', 'wb') as log:
         for command in (['wine', 'wineboot', '-i'],
                         # Text files open in Notepad, as on Windows; a new prefix lacks the link.
                         ['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], ['wineserver', '-w']):
             subprocess.run(WINE + command, env=wine_env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                            check=True, timeout=300)
-    shutil.copy(os.path.join(DOUBLES, 'SystemInfoDouble.exe'), f'{prefix}/drive_c/windows/syswow64/systeminfo.exe')
-    shutil.copy(os.path.join(DOUBLES, 'Launcher.exe'), os.path.join(prefix, 'drive_c'))
+    shutil.copy(f'{DOUBLES}/SystemInfoDouble.exe', f'{SYSWOW64}/systeminfo.exe')
+    shutil.copy(f'{DOUBLES}/Launcher.exe', f'{PREFIX}/drive_c')
     # Wine's services start with the first program: let that not be a test's.
     for command in (['wineserver', '-p'], ['wine', 'cmd', '/c', 'exit']):
         subprocess.run(WINE + command, env=wine_env(), timeout=120, **QUIET)
 
 
-def stop(state_dir):
-    if os.path.exists(os.path.join(state_dir, 'state.json')):
-        with open(os.path.join(state_dir, 'state.json')) as f:
-            STATE.update(json.load(f))
+def stop():
+    if os.path.exists(SCREEN_FILE):
         subprocess.run(WINE + ['wineserver', '-k'], env=wine_env(), timeout=60, **QUIET)
-        subprocess.run(['kill', str(STATE['xvfb_pid'])], **QUIET)
-        subprocess.run(['umount', *(os.path.join(STATE['work'], name) for name in ('full', 'read-only'))], **QUIET)
-        shutil.rmtree(STATE['work'], ignore_errors=True)
-        shutil.rmtree(STATE['prefix'], ignore_errors=True)
-        os.remove(os.path.join(state_dir, 'state.json'))
+        subprocess.run(['kill', Path(SCREEN_FILE).read_text().split()[1]], **QUIET)
+    subprocess.run(['umount', f'{WORK}/full', f'{WORK}/read-only'], **QUIET)
+    shutil.rmtree(STATE, ignore_errors=True)
 
 
 def windows_path(linux_path):
@@ -85,11 +75,11 @@ def windows_path(linux_path):
     return 'Z:' + linux_path.replace('/', '\\')
 
 
-def new_folder(name='kestrel e2e', base=None):
-    """A fresh folder holding a copy of the shipped Kestrel.exe."""
-    folder = os.path.join(base or tempfile.mkdtemp(dir=STATE['work']), name)
+def new_folder(name='kestrel e2e', base=None, exe=None):
+    """A fresh folder holding a copy of the shipped Kestrel.exe (or of exe)."""
+    folder = os.path.join(base or tempfile.mkdtemp(dir=WORK), name)
     os.makedirs(folder, exist_ok=True)
-    shutil.copy(os.environ['KESTREL_EXE'], os.path.join(folder, 'Kestrel.exe'))
+    shutil.copy(exe or os.environ['KESTREL_EXE'], os.path.join(folder, 'Kestrel.exe'))
     return folder
 
 
@@ -123,10 +113,6 @@ def find_window(name, process=None, timeout=20):
     return None
 
 
-def screenshot(window, path):
-    subprocess.run(['import', '-window', window, path], env=wine_env(), check=True)
-
-
 def answer(window, key):
     """'OK' or 'Cancel' clicks that button, anything else is keys, until the box
     is gone (a box just shown may miss a press; every answer here is safe to
@@ -144,14 +130,14 @@ def answer(window, key):
             if window not in xdotool('search', '--onlyvisible', '--name', '.'):
                 return pressed_at
             time.sleep(0.1)
-    screenshot('root', os.path.join(STATE_DIR, 'stayed-open.png'))
-    raise AssertionError(f'box {window} stayed open; the screen is in stayed-open.png')
+    subprocess.run(['import', '-window', 'root', '/tmp/kestrel-stayed-open.png'], env=wine_env())
+    raise AssertionError(f'box {window} stayed open; the screen is in /tmp/kestrel-stayed-open.png')
 
 
-def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, env=None, on_box=None, box_timeout=20):
+def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, env=None, on_box=None):
     """Runs Kestrel.exe in folder and answers each (caption, answer) box in turn;
-    a box not shown before the program ends is not answered. on_box(window) is
-    called while a box is shown, before it is answered."""
+    a box not shown before the program ends is not answered. on_box() is called
+    while a box is shown, before it is answered."""
     run = SimpleNamespace(returncode=None, boxes=[])  # boxes: (seconds from start shown, answered)
     program = [exe or windows_path(os.path.join(folder, 'Kestrel.exe'))]
     if len(program[0]) >= 260:  # a path too long for Wine's own launcher
@@ -162,11 +148,11 @@ def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, e
                                    cwd=folder, stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
         try:
             for caption, key in answers:
-                if not (window := find_window(f'^{re.escape(caption)}$', process, box_timeout)):
+                if not (window := find_window(f'^{re.escape(caption)}$', process, timeout=75)):
                     break
                 shown = time.monotonic() - started
                 if on_box:
-                    on_box(window)
+                    on_box()
                 run.boxes.append((shown, answer(window, key) - started))
             run.returncode = process.wait(timeout=60)
         finally:
@@ -179,4 +165,4 @@ def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, e
 
 
 if __name__ == '__main__':
-    {'start': start, 'stop': stop}[sys.argv[1]](sys.argv[2])
+    {'start': start, 'stop': stop}[sys.argv[1]]()
