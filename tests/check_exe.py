@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """Checks the shipped Kestrel.exe as Windows will see it: a 32-bit GUI program
 that imports system DLLs only, with its icon, manifest and version, and small.
 
@@ -10,7 +9,7 @@ import sys
 import pefile
 
 SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'advapi32.dll', 'shell32.dll', 'msvcrt.dll'}
-RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 
 pe = pefile.PE(sys.argv[1])
 fixed = pe.VS_FIXEDFILEINFO[0]
@@ -30,9 +29,8 @@ checks = {
     'one manifest, asInvoker and DPI aware':
         len(manifests) == 1 and 'level="asInvoker"' in manifests[0] and 'PerMonitorV2' in manifests[0],
     'version information names the company': strings.get('CompanyName') == 'Tamsworth - Norvale Software',
-    f'version {sys.argv[2]}, the project version': strings.get('FileVersion') == sys.argv[2] and
-        [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF, fixed.FileVersionLS >> 16] == [
-            int(part) for part in sys.argv[2].split('.')],
+    f'version {sys.argv[2]}, the project version': strings.get('FileVersion') == sys.argv[2] ==
+        f'{fixed.FileVersionMS >> 16}.{fixed.FileVersionMS & 0xFFFF}.{fixed.FileVersionLS >> 16}',
     'at most 192 KiB': len(pe.__data__) <= 192 * 1024,
 }
 for name, passed in checks.items():

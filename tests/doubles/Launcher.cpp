@@ -16,17 +16,14 @@ extern "C" NTSTATUS NTAPI RtlCreateUserProcess(UNICODE_STRING*, ULONG, RTL_USER_
 int main()
 {
     int count = 0;
-    const std::wstring path = CommandLineToArgvW(GetCommandLineW(), &count)[1];
-    const std::wstring ntPath = L"\\??\\" + path, commandLine = L"\"" + path + L"\"";
-    UNICODE_STRING image, ntImage, command;
+    const std::wstring path = CommandLineToArgvW(GetCommandLineW(), &count)[1], ntPath = L"\\??\\" + path;
+    UNICODE_STRING image, ntImage;
     RtlInitUnicodeString(&image, path.c_str());
     RtlInitUnicodeString(&ntImage, ntPath.c_str());
-    RtlInitUnicodeString(&command, commandLine.c_str());
     RTL_USER_PROCESS_PARAMETERS* parameters = nullptr;
     struct { ULONG Length; HANDLE Process, Thread; BYTE Rest[256]; } process = {sizeof process, nullptr, nullptr, {}};
-    const ULONG normalized = 1;
-    if (RtlCreateProcessParametersEx(&parameters, &image, nullptr, nullptr, &command, nullptr, nullptr, nullptr,
-                                     nullptr, nullptr, normalized) != 0 ||
+    if (RtlCreateProcessParametersEx(&parameters, &image, nullptr, nullptr, &image, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr, 1 /* normalized */) != 0 ||
         RtlCreateUserProcess(&ntImage, OBJ_CASE_INSENSITIVE, parameters, nullptr, nullptr, nullptr, FALSE, nullptr,
                              nullptr, &process) != 0)
         return 254;

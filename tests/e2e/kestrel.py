@@ -37,11 +37,6 @@ def wine_env(**extra):
 
 def start():
     stop()
-    os.makedirs(WORK)
-    xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '%dx%dx24' % SCREEN, '-nolisten', 'tcp'],
-                            start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL)
-    Path(SCREEN_FILE).write_text(f'{int(xvfb.stdout.readline())} {xvfb.pid}')
     # Wine's server sees only what was mounted before it started.
     for name, size in (('full', '512k'), ('read-only', '1m')):
         os.makedirs(f'{WORK}/{name}')
@@ -49,6 +44,10 @@ def start():
         new_folder(name, WORK)
     subprocess.run(['dd', 'if=/dev/zero', f'of={WORK}/full/fill', 'bs=4k'], **QUIET)
     subprocess.run(['mount', '-o', 'remount,ro', f'{WORK}/read-only'], check=True)
+    xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '%dx%dx24' % SCREEN, '-nolisten', 'tcp'],
+                            start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    Path(SCREEN_FILE).write_text(f'{int(xvfb.stdout.readline())} {xvfb.pid}')
     with open(f'{STATE}/wineboot.log', 'wb') as log:
         for command in (['wine', 'wineboot', '-i'],
                         # Text files open in Notepad, as on Windows; a new prefix lacks the link.
@@ -83,6 +82,10 @@ def new_folder(name='kestrel e2e', base=None, exe=None):
     return folder
 
 
+def report(folder):
+    return Path(folder, 'SInfo.txt').read_bytes()
+
+
 def trace_text(text):
     """text as Wine's debug channels quote it."""
     return ''.join({'\\': '\\\\', '"': '\\"', '\n': '\\n'}.get(c, c) if ord(c) < 0x80 else f'\\{ord(c):04x}'
@@ -110,50 +113,43 @@ def find_window(name, process=None, timeout=20):
         if found := xdotool('search', '--onlyvisible', '--name', name):
             return found[0]
         time.sleep(0.1)
-    return None
 
 
 def answer(window, key):
     """'OK' or 'Cancel' clicks that button, anything else is keys, until the box
-    is gone (a box just shown may miss a press; every answer here is safe to
-    repeat). Returns when the press that closed it was made."""
+    is gone: a box just shown may miss a press, and every answer here is safe to repeat."""
     time.sleep(0.3)
     for _ in range(3):
-        pressed_at = time.monotonic()
         if key in ('OK', 'Cancel'):  # the two buttons sit centred at the foot of the box
             size = dict(line.split('=') for line in xdotool('getwindowgeometry', '--shell', window))
             x = int(size['WIDTH']) // 2 + (-42 if key == 'OK' else 46)
             xdotool('mousemove', '--window', window, str(x), str(int(size['HEIGHT']) - 21), 'click', '1')
         else:  # Xvfb has no window manager: a click on the box's margin gives it the keyboard
             xdotool('mousemove', '--window', window, '6', '6', 'click', '1', 'sleep', '0.2', 'key', key)
-        while time.monotonic() < pressed_at + 3:
+        for _ in range(30):
             if window not in xdotool('search', '--onlyvisible', '--name', '.'):
-                return pressed_at
+                return
             time.sleep(0.1)
     subprocess.run(['import', '-window', 'root', '/tmp/kestrel-stayed-open.png'], env=wine_env())
     raise AssertionError(f'box {window} stayed open; the screen is in /tmp/kestrel-stayed-open.png')
 
 
-def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, env=None, on_box=None):
+def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, env=None):
     """Runs Kestrel.exe in folder and answers each (caption, answer) box in turn;
-    a box not shown before the program ends is not answered. on_box() is called
-    while a box is shown, before it is answered."""
-    run = SimpleNamespace(returncode=None, boxes=[])  # boxes: (seconds from start shown, answered)
+    a box not shown before the program ends is not answered."""
+    run = SimpleNamespace(returncode=None, boxes=0)
     program = [exe or windows_path(os.path.join(folder, 'Kestrel.exe'))]
     if len(program[0]) >= 260:  # a path too long for Wine's own launcher
         program.insert(0, 'C:\\Launcher.exe')
     with tempfile.TemporaryFile() as trace:
-        started = time.monotonic()
         process = subprocess.Popen(WINE + ['wine'] + program, env=wine_env(WINEDEBUG=debug, **(env or {})),
                                    cwd=folder, stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
         try:
             for caption, key in answers:
                 if not (window := find_window(f'^{re.escape(caption)}$', process, timeout=75)):
                     break
-                shown = time.monotonic() - started
-                if on_box:
-                    on_box()
-                run.boxes.append((shown, answer(window, key) - started))
+                answer(window, key)
+                run.boxes += 1
             run.returncode = process.wait(timeout=60)
         finally:
             if process.poll() is None:  # a run gone wrong must not leave its box to the next test

@@ -11,8 +11,8 @@ import unittest
 import zipfile
 from pathlib import Path
 
-from kestrel import (COMPUTER_NAME, ERROR, PREFIX, SCREEN, UPTIME_SHIFT, WORK, box_texts, new_folder, run_kestrel,
-                     trace_lines, trace_text, windows_path)
+from kestrel import (COMPUTER_NAME, ERROR, SCREEN, UPTIME_SHIFT, WORK, box_texts, new_folder, report,
+                     run_kestrel, trace_lines, trace_text, windows_path)
 
 ANSWER_ERROR = ((ERROR, 'Return'),)
 KEYS, TREE = Path(WORK, 'keys'), Path(WORK, 'release')
@@ -20,8 +20,7 @@ DIST = TREE / 'dist'
 
 
 def uptime():
-    with open('/proc/uptime') as f:
-        return float(f.read().split()[0]) + UPTIME_SHIFT
+    return float(Path('/proc/uptime').read_text().split()[0]) + UPTIME_SHIFT
 
 
 def folder_for_report_path(length, base=None):
@@ -39,10 +38,6 @@ def release(password='k3strel', **env):
                           text=True)
 
 
-def report_lines(folder):
-    return Path(folder, 'SInfo.txt').read_bytes().split(b'\r\n')
-
-
 class Report(unittest.TestCase):
     def check_report(self, folder, user='kestrel', codepage='cp1252', env=None):
         before, uptime_before = datetime.datetime.now(), uptime()
@@ -50,7 +45,7 @@ class Report(unittest.TestCase):
         after, uptime_after = datetime.datetime.now(), uptime()
         self.assertEqual(run.returncode, 0)
         self.assertIn('Kestrel.exe" in experimental wow64 mode', run.trace)
-        data = Path(folder, 'SInfo.txt').read_bytes()
+        data = report(folder)
         lines = data.decode(codepage).split('\r\n')
         self.assertIn(lines[0], {f'Today is {t.day}/{t.month}/{t.year}  at: {t.hour:02}:{t.minute:02}'
                                  for t in (before, after)})
@@ -65,10 +60,10 @@ class Report(unittest.TestCase):
         self.assertEqual(data, b''.join(line.encode(codepage, errors='replace') + b'\r\n' for line in expected))
         # Created or emptied, write-only, shared for reading only; then whole
         # 128-byte blocks, and the rest at the close.
-        report = trace_text(directory + 'SInfo.txt')
-        self.assertEqual(trace_lines(run.trace, f'CreateFileW L"{report}"'),
-                         [f'CreateFileW L"{report}" GENERIC_WRITE FILE_SHARE_READ  creation 2 attributes 0x80'])
-        after_create = run.trace.split(f'CreateFileW L"{report}"', 1)[1]
+        path = trace_text(directory + 'SInfo.txt')
+        self.assertEqual(trace_lines(run.trace, f'CreateFileW L"{path}"'),
+                         [f'CreateFileW L"{path}" GENERIC_WRITE FILE_SHARE_READ  creation 2 attributes 0x80'])
+        after_create = run.trace.split(f'CreateFileW L"{path}"', 1)[1]
         handle = trace_lines(after_create, 'CreateFileW returning ')[0].split()[-1]
         sizes = [int(line.split()[3]) for line in trace_lines(after_create, f':WriteFile {handle} ')]
         self.assertEqual(sizes, [128] * (len(data) // 128) + [len(data) % 128])
@@ -76,8 +71,7 @@ class Report(unittest.TestCase):
 
     def test_the_hosts_facts_replace_a_longer_report_in_a_folder_with_spaces_and_accents(self):
         folder = new_folder('Støtte Ærø ünï files')
-        with open(os.path.join(folder, 'SInfo.txt'), 'wb') as f:
-            f.write(b'old report\r\n' * 200)
+        Path(folder, 'SInfo.txt').write_bytes(b'old report\r\n' * 200)
         self.check_report(folder)
 
     def test_user_name_in_the_code_page_fixed_at_start(self):
@@ -87,22 +81,21 @@ class Report(unittest.TestCase):
                 self.assertIn(b'User Name: ' + name + b'\r\n', data)
 
 
-class ReportPath(unittest.TestCase):
+class Faults(unittest.TestCase):
     def test_259_characters_is_accepted(self):
         folder = folder_for_report_path(259)
         self.assertEqual(run_kestrel(folder).returncode, 0)
         directory = windows_path(folder).encode() + b'\\'
-        self.assertEqual(len(directory) + len('SInfo.txt'), 259)
-        self.assertEqual(report_lines(folder)[4:7], [b'This File is ' + directory + b'SInfo.txt',
-                                                     b'Program: Kestrel.exe', b'Program Location: ' + directory])
+        lines = report(folder).split(b'\r\n')
+        self.assertEqual(lines[4:7], [b'This File is ' + directory + b'SInfo.txt', b'Program: Kestrel.exe',
+                                      b'Program Location: ' + directory])
 
     def test_260_characters_stops_with_code_3_before_touching_the_file(self):
         folder = folder_for_report_path(260)
-        with open(os.path.join(folder, 'SInfo.txt'), 'wb') as f:
-            f.write(b'an older report\r\n')
+        Path(folder, 'SInfo.txt').write_bytes(b'an older report\r\n')
         run = run_kestrel(folder, answers=ANSWER_ERROR, debug='-all,trace+msgbox,trace+file')
         self.assertEqual((run.returncode, box_texts(run.trace)), (3, ['Runtime error   3 at 4B000100']))
-        self.assertEqual(report_lines(folder), [b'an older report', b''])
+        self.assertEqual(report(folder), b'an older report\r\n')
         self.assertEqual(trace_lines(run.trace, 'SInfo.txt'), [])
 
     def test_program_path_past_261_characters_is_not_cut_into_another_folder(self):
@@ -113,8 +106,6 @@ class ReportPath(unittest.TestCase):
         self.assertEqual((run.returncode, box_texts(run.trace)), (3, ['Runtime error   3 at 4B000100']))
         self.assertFalse(os.path.exists(os.path.join(parent, 'SInfo.txt')))
 
-
-class MountedFolder(unittest.TestCase):
     def test_read_only_folder_gives_no_file_no_box_and_exit_0(self):
         folder = os.path.join(WORK, 'read-only')
         run = run_kestrel(folder, debug='-all,trace+msgbox,trace+file')
@@ -128,7 +119,7 @@ class MountedFolder(unittest.TestCase):
         self.assertEqual(run.returncode, 112)
         # Shown after the line during which the first block filled (0x4B000200 + line).
         self.assertRegex('\n'.join(box_texts(run.trace)), r'^Runtime error 112 at 4B0002(0[1-9AB])$')
-        self.assertEqual(Path(folder, 'SInfo.txt').read_bytes(), b'')
+        self.assertEqual(report(folder), b'')
 
 
 class Release(unittest.TestCase):

@@ -5,13 +5,10 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-struct {
+static struct {
     size_t FailingBlock = 0; // 1-based; 0: none fails
     uint32_t WriteError = 112;
     uint32_t CloseError = 0;
-    size_t Blocks = 0;
     std::string File; // the bytes of the blocks written
 } Fake;
 
@@ -22,15 +19,13 @@ struct HaltedWithRuntimeError {
 
 // A run on 5 March 2026 at 09:07 from C:\Tools\Kestrel\Kestrel.exe: 305 bytes,
 // which leave in blocks when lines 6 and 10 fill the buffer, and at the close.
-const SystemFacts Example = {{2026, 3, 4, 5, 9, 7, 0, 0}, u"09", u"07", u"C:\\Windows\\system32", u"OFFICE-PC7", u"alex",
-                             1920, 1080, {0, 0, 1920, 1040}, u"C:\\Tools\\Kestrel\\Kestrel.exe",
-                             u"C:\\Tools\\Kestrel\\SInfo.txt"};
+static const SystemFacts Example = {{2026, 3, 4, 5, 9, 7, 0, 0}, u"09", u"07", u"C:\\Windows\\system32",
+                                    u"OFFICE-PC7", u"alex", 1920, 1080, {0, 0, 1920, 1040},
+                                    u"C:\\Tools\\Kestrel\\Kestrel.exe", u"C:\\Tools\\Kestrel\\SInfo.txt"};
 
-HaltedWithRuntimeError HaltOf(size_t failingBlock, uint32_t error)
+static HaltedWithRuntimeError HaltOf(size_t failingBlock, uint32_t error)
 {
-    Fake = {};
-    Fake.FailingBlock = failingBlock;
-    Fake.WriteError = error;
+    Fake = {failingBlock, error, 0, {}};
     try {
         WriteReport(Example, 1252);
     } catch (const HaltedWithRuntimeError& halt) {
@@ -40,9 +35,6 @@ HaltedWithRuntimeError HaltOf(size_t failingBlock, uint32_t error)
     return {0, 0};
 }
 
-} // namespace
-
-// The platform under the report writer.
 uint32_t CreateReportHandle(const std::u16string&, void*&) { return 0; }
 uint32_t CloseReportHandle(void*) { return Fake.CloseError; }
 std::string AnsiBytes(uint32_t, const std::u16string& text) { return std::string(text.begin(), text.end()); }
@@ -51,7 +43,7 @@ std::u16string UpTimeText() { return u"2d 4h 17m 9sec"; }
 
 uint32_t WriteReportBlock(void*, const uint8_t* bytes, uint32_t count)
 {
-    if (++Fake.Blocks == Fake.FailingBlock)
+    if (Fake.File.size() / 128 + 1 == Fake.FailingBlock)
         return Fake.WriteError;
     Fake.File.append(reinterpret_cast<const char*>(bytes), count);
     return 0;
@@ -66,7 +58,7 @@ std::u16string FormatPattern(const std::u16string& pattern, std::initializer_lis
     return text;
 }
 
-TEST(Report, FailedBlockHaltsWithItsCodeWhereItFailed)
+TEST(Report, FailedWriteHaltsWhereItFailedAFailedCloseDoesNot)
 {
     // Blocks 1 and 2 fail amid the lines, block 3 at the close: a report that
     // lacks its end must not pass for a complete one.
@@ -78,12 +70,9 @@ TEST(Report, FailedBlockHaltsWithItsCodeWhereItFailed)
         EXPECT_EQ(Fake.File.size(), 128 * (block - 1));
     }
     EXPECT_EQ(HaltOf(1, 0x170).Code, 0x70); // shown and returned in its low 8 bits
-}
 
-TEST(Report, FailedCloseHandleLeavesACompleteReport)
-{
-    Fake = {};
-    Fake.CloseError = 6;
+    // A failed CloseHandle leaves the report whole: nothing to halt for.
+    Fake = {0, 0, 6, {}};
     EXPECT_TRUE(WriteReport(Example, 1252));
     EXPECT_EQ(Fake.File.size(), 305u);
 }

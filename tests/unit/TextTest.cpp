@@ -3,14 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-
 TEST(NumberText, SignAndDigitsOnly)
 {
     EXPECT_EQ(NumberText(0), u"0");
     EXPECT_EQ(NumberText(-5), u"-5");
-    EXPECT_EQ(NumberText(std::numeric_limits<int64_t>::max()), u"9223372036854775807");
-    EXPECT_EQ(NumberText(std::numeric_limits<int64_t>::min()), u"-9223372036854775808");
+    EXPECT_EQ(NumberText(INT64_MAX), u"9223372036854775807");
+    EXPECT_EQ(NumberText(INT64_MIN), u"-9223372036854775808");
     EXPECT_EQ(ClockFieldText(9), u"09");
     EXPECT_EQ(ClockFieldText(10), u"10");
 }
