@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Size and speed of Kestrel, measured (not a test).
 
-Prints the 32-bit exe's size and DLL imports, and the median wall time of a
+Prints the 32-bit exe's size, and the median wall time of a
 headless run of it under Wine (WoW64) next to that of an empty 32-bit Win32
 program built the same way, both timed in this run, interleaved.
 
     python3 scripts/benchmark.py [BUILD_DIR] [RUNS]     (after the default build)
 """
+import glob
 import os
 import shutil
 import statistics
@@ -14,8 +15,6 @@ import subprocess
 import sys
 import tempfile
 import time
-
-import pefile
 
 here = os.path.dirname(os.path.abspath(__file__))
 build = os.path.join(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, '..', 'build'), 'i686')
@@ -25,7 +24,6 @@ wine = ['bash', os.path.join(here, 'wine.sh')]
 exe = os.path.join(build, 'Kestrel.exe')
 print(f'Kestrel.exe (32-bit): {os.path.getsize(exe)} bytes; '
       f'empty program: {os.path.getsize(os.path.join(build, "EmptyProgram.exe"))} bytes')
-print('DLL imports:', ', '.join(i.dll.decode() for i in pefile.PE(exe).DIRECTORY_ENTRY_IMPORT))
 
 work = tempfile.mkdtemp(prefix='kestrel-bench-', dir='/var/tmp')
 env = {k: v for k, v in os.environ.items() if k != 'DISPLAY'}
@@ -44,6 +42,9 @@ try:
             taken.append(time.perf_counter() - start)
 finally:
     subprocess.run(wine + ['wineserver', '-k'], **quiet)
+    prefix = os.stat(env['WINEPREFIX'])  # Wine leaves each server's socket folder in /tmp, named for it within
+    for sockets in glob.glob('/tmp/wine-*/server-%x-%x' % (prefix.st_dev, prefix.st_ino)):
+        shutil.rmtree(os.path.dirname(sockets))
     shutil.rmtree(work, ignore_errors=True)
 
 kestrel, empty = (statistics.median(t) for t in times.values())

@@ -12,9 +12,16 @@ WINEPREFIX=$(mktemp -d /var/tmp/kestrel-prefix-XXXXXX)
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 unset DISPLAY
 wine=$PWD/scripts/wine.sh
-trap 'bash "$wine" wineserver -k || true; rm -rf "$WINEPREFIX"' EXIT
+# Wine leaves each server's socket folder in /tmp, named for the prefix within.
+sockets=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+cleanup() {
+    bash "$wine" wineserver -k || true
+    for folder_of_sockets in /tmp/wine-*/"$sockets"; do rm -rf "${folder_of_sockets%/*}"; done
+    rm -rf "$WINEPREFIX" "$folder"
+}
+trap cleanup EXIT
 bash "$wine" wine wineboot -i >/dev/null 2>&1
 status=0
 (cd "$folder" && bash "$wine" wine Kestrel.exe >/dev/null 2>&1) || status=$?
-echo "Kestrel ran from $folder and exited with code $status; SInfo.txt:"
+echo "Kestrel.exe ran in $folder (removed when this ends) and exited with code $status. SInfo.txt:"
 cat "$folder/SInfo.txt"

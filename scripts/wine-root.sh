@@ -5,8 +5,9 @@
 # process. Needs no 32-bit Linux libraries, which this kernel cannot run.
 #
 # The root is kept under /var/cache/kestrel (or $KESTREL_CACHE), named by a hash
-# of this file: a changed recipe makes a new root. It is made under a temporary
-# name and renamed only when complete, so an interrupted run is never used.
+# of this file: a changed recipe makes a new root, which replaces the old one. It
+# is made under a temporary name and renamed only when complete, so an
+# interrupted run is never used.
 # Needs root, mmdebstrap and the network; scripts/wine.sh enters it.
 set -euo pipefail
 
@@ -33,7 +34,7 @@ cp -a libwine/usr/lib/i386-linux-gnu/wine/i386-windows/. /usr/lib/x86_64-linux-g
 rm -rf libwine libwine_*_i386.deb && localedef -i ru_RU -f UTF-8 ru_RU.UTF-8'
 
 log=$cache/wine-root-$key.log
-echo "Making the Wine 10 root $root (once: about a minute and 1.3 GB; log in $log)" >&2
+echo "Making the Wine 10 root $root (once: about a minute, 1.7 GB; log in $log)" >&2
 if ! mmdebstrap --variant=minbase --architectures=amd64,i386 --include=wine,wine64,locales \
         --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
         --customize-hook="chroot \"\$1\" sh -ec '$dlls'" \
@@ -44,4 +45,6 @@ if ! mmdebstrap --variant=minbase --architectures=amd64,i386 --include=wine,wine
     exit 1
 fi
 mv "$root.partial" "$root"
+# Roots of earlier recipes are not used again; they are large.
+find "$cache" -maxdepth 1 -name 'wine-root-*' ! -name "wine-root-$key*" -exec rm -rf {} +
 echo "$root"
