@@ -65,7 +65,7 @@ def stop():
     if os.path.exists(SCREEN_FILE):
         subprocess.run(WINE + ['wineserver', '-k'], env=wine_env(), timeout=60, **QUIET)
         subprocess.run(['kill', Path(SCREEN_FILE).read_text().split()[1]], **QUIET)
-        # Wine leaves each server's socket folder in /tmp, named for the prefix within.
+    if os.path.exists(PREFIX):  # Wine leaves each server's socket folder in /tmp, named for the prefix within
         for sockets in Path('/tmp').glob('wine-*/server-%x-%x' % (os.stat(PREFIX).st_dev, os.stat(PREFIX).st_ino)):
             shutil.rmtree(sockets.parent)
     subprocess.run(['umount', f'{WORK}/full', f'{WORK}/read-only'], **QUIET)

@@ -50,7 +50,8 @@ class Report(unittest.TestCase):
         self.assertIn(lines[0], {f'Today is {t.day}/{t.month}/{t.year}  at: {t.hour:02}:{t.minute:02}'
                                  for t in (before, after)})
         d, h, m, s = re.fullmatch(r'Windows UpTime: (\d+)d (\d+)h (\d+)m (\d+)sec', lines[2]).groups()
-        self.assertTrue(uptime_before - 2 <= int(d) * 86400 + int(h) * 3600 + int(m) * 60 + int(s) <= uptime_after + 1)
+        seconds = int(d) * 86400 + int(h) * 3600 + int(m) * 60 + int(s)
+        self.assertTrue(uptime_before - 2 <= seconds <= uptime_after + 1, lines[2])
         directory = windows_path(folder) + '\\'
         expected = [lines[0], '', lines[2], '', f'This File is {directory}SInfo.txt', 'Program: Kestrel.exe',
                     f'Program Location: {directory}', f'Computer Name: {COMPUTER_NAME}', f'User Name: {user}',
