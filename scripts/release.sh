@@ -12,12 +12,15 @@ fail() { echo "release: $*" >&2; exit 1; }
 
 [ -z "$(git status --porcelain)" ] || fail "the tree has uncommitted changes; a release must match a commit"
 version=$(sed -n 's/^project(Kestrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || fail "no project(Kestrel VERSION ...) in CMakeLists.txt"
 pfx=${KESTREL_SIGN_PFX:-} password=${KESTREL_SIGN_PASSWORD_FILE:-}
 if [ -n "$pfx$password" ]; then
     # Checked before the build, so a wrong password costs no build.
     [ -f "$pfx" ] || fail "KESTREL_SIGN_PFX: no such file: '$pfx'"
     [ -f "$password" ] || fail "KESTREL_SIGN_PASSWORD_FILE: no such file: '$password'"
+    # Files exported by older Windows use ciphers that OpenSSL 3 keeps in its legacy provider.
     openssl pkcs12 -in "$pfx" -passin "file:$password" -noout 2>/dev/null ||
+        openssl pkcs12 -legacy -in "$pfx" -passin "file:$password" -noout 2>/dev/null ||
         fail "cannot open $pfx with the password in $password"
 fi
 
