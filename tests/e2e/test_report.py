@@ -11,7 +11,7 @@ import unittest
 import zipfile
 from pathlib import Path
 
-from kestrel import (COMPUTER_NAME, ERROR, SCREEN, UPTIME_SHIFT, WORK, box_texts, new_folder, report,
+from kestrel import (COMPUTER_NAME, ERROR, PREFIX, SCREEN, UPTIME_SHIFT, WORK, box_texts, new_folder, report,
                      run_kestrel, trace_lines, trace_text, windows_path)
 
 ANSWER_ERROR = ((ERROR, 'Return'),)
@@ -98,6 +98,14 @@ class Faults(unittest.TestCase):
         self.assertEqual((run.returncode, box_texts(run.trace)), (3, ['Runtime error   3 at 4B000100']))
         self.assertEqual(report(folder), b'an older report\r\n')
         self.assertEqual(trace_lines(run.trace, 'SInfo.txt'), [])
+
+    def test_program_at_a_drive_root_reports_into_that_root(self):
+        folder = new_folder()
+        os.symlink(folder, f'{PREFIX}/dosdevices/k:')
+        self.addCleanup(os.remove, f'{PREFIX}/dosdevices/k:')
+        self.assertEqual(run_kestrel(folder, exe='K:\\Kestrel.exe').returncode, 0)
+        self.assertEqual(report(folder).split(b'\r\n')[4:7],
+                         [b'This File is K:\\SInfo.txt', b'Program: Kestrel.exe', b'Program Location: K:\\'])
 
     def test_program_path_past_261_characters_is_not_cut_into_another_folder(self):
         # Cut at 261 characters, this path would end inside the last folder's
