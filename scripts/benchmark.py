@@ -7,7 +7,6 @@ program built the same way, both timed in this run, interleaved.
 
     python3 scripts/benchmark.py [BUILD_DIR] [RUNS]     (after the default build)
 """
-import glob
 import os
 import shutil
 import statistics
@@ -41,10 +40,7 @@ try:
             subprocess.run(wine + ['wine', os.path.join(work, name)], **quiet)
             taken.append(time.perf_counter() - start)
 finally:
-    subprocess.run(wine + ['wineserver', '-k'], **quiet)
-    prefix = os.stat(env['WINEPREFIX'])  # Wine leaves each server's socket folder in /tmp, named for it within
-    for sockets in glob.glob('/tmp/wine-*/server-%x-%x' % (prefix.st_dev, prefix.st_ino)):
-        shutil.rmtree(os.path.dirname(sockets))
+    subprocess.run(['bash', os.path.join(here, 'wine-stop.sh')], **quiet)
     shutil.rmtree(work, ignore_errors=True)
 
 kestrel, empty = (statistics.median(t) for t in times.values())

@@ -12,14 +12,7 @@ WINEPREFIX=$(mktemp -d /var/tmp/kestrel-prefix-XXXXXX)
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 unset DISPLAY
 wine=$PWD/scripts/wine.sh
-# Wine leaves each server's socket folder in /tmp, named for the prefix within.
-sockets=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
-cleanup() {
-    bash "$wine" wineserver -k || true
-    for folder_of_sockets in /tmp/wine-*/"$sockets"; do rm -rf "${folder_of_sockets%/*}"; done
-    rm -rf "$WINEPREFIX" "$folder"
-}
-trap cleanup EXIT
+trap 'bash scripts/wine-stop.sh; rm -rf "$WINEPREFIX" "$folder"' EXIT
 bash "$wine" wine wineboot -i >/dev/null 2>&1
 status=0
 (cd "$folder" && bash "$wine" wine Kestrel.exe >/dev/null 2>&1) || status=$?

@@ -16,8 +16,8 @@ from types import SimpleNamespace
 
 UPTIME_SHIFT = 60 * 86400
 # Every Wine process, wineserver included, sees the same shifted clocks.
-WINE = ['unshare', '--time', f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}', 'bash',
-        os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts', 'wine.sh')]
+SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts')
+WINE = ['unshare', '--time', f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}', 'bash', f'{SCRIPTS}/wine.sh']
 OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
 SCREEN = (1366, 768)
 PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
@@ -62,12 +62,10 @@ def start():
 
 
 def stop():
+    if os.path.exists(PREFIX):
+        subprocess.run(['bash', f'{SCRIPTS}/wine-stop.sh'], env=wine_env(), timeout=60, **QUIET)
     if os.path.exists(SCREEN_FILE):
-        subprocess.run(WINE + ['wineserver', '-k'], env=wine_env(), timeout=60, **QUIET)
         subprocess.run(['kill', Path(SCREEN_FILE).read_text().split()[1]], **QUIET)
-    if os.path.exists(PREFIX):  # Wine leaves each server's socket folder in /tmp, named for the prefix within
-        for sockets in Path('/tmp').glob('wine-*/server-%x-%x' % (os.stat(PREFIX).st_dev, os.stat(PREFIX).st_ino)):
-            shutil.rmtree(sockets.parent)
     subprocess.run(['umount', f'{WORK}/full', f'{WORK}/read-only'], **QUIET)
     shutil.rmtree(STATE, ignore_errors=True)
 
