@@ -18,7 +18,7 @@ import time
 here = os.path.dirname(os.path.abspath(__file__))
 build = os.path.join(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, '..', 'build'), 'i686')
 runs = int(sys.argv[2]) if len(sys.argv) > 2 else 15
-wine = ['bash', os.path.join(here, 'wine.sh')]
+wine = ['bash', os.path.join(here, 'windows', 'wine.sh')]
 
 exe = os.path.join(build, 'Kestrel.exe')
 print(f'Kestrel.exe (32-bit): {os.path.getsize(exe)} bytes; '
@@ -40,7 +40,7 @@ try:
             subprocess.run(wine + ['wine', os.path.join(work, name)], **quiet)
             taken.append(time.perf_counter() - start)
 finally:
-    subprocess.run(['bash', os.path.join(here, 'wine-stop.sh')], **quiet)
+    subprocess.run(['bash', os.path.join(here, 'windows', 'wine-stop.sh')], **quiet)
     shutil.rmtree(work, ignore_errors=True)
 
 kestrel, empty = (statistics.median(t) for t in times.values())

@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Kestrel need on Debian 12 or 13
-# (run as root), then makes the cached Wine root the program runs in.
+# (run as root), then makes the cached Wine root the program runs in and, where
+# that cannot run it (or with --vm, for the tests that always take that way),
+# the virtual machine that runs the root instead.
 set -euo pipefail
+here=$(dirname "${BASH_SOURCE[0]}")
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
     cmake make g++ libgtest-dev g++-mingw-w64-i686 python3 python3-pefile \
-    mmdebstrap bubblewrap xvfb xdotool imagemagick procps git zip openssl osslsigncode >/dev/null
-bash "$(dirname "${BASH_SOURCE[0]}")/wine-root.sh" >/dev/null
+    mmdebstrap bubblewrap qemu-system-x86 e2fsprogs xvfb xdotool imagemagick procps git zip openssl \
+    osslsigncode >/dev/null
+bash "$here/windows/wine-root.sh" >/dev/null
+if [ "${1:-}" = --vm ] || [[ $(bash "$here/windows/route.sh") == vm* ]]; then
+    bash "$here/windows/vm-image.sh" >/dev/null
+fi

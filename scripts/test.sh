@@ -2,7 +2,10 @@
 # Installs what the tests need, builds everything and runs the whole suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --vm
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)"
+echo "End-to-end tests: $(bash scripts/windows/route.sh)"
+# Interrupted, the suite's own stop steps still unmount and stop what it started.
+trap 'ctest --preset default -R "^(e2e|vm)\.stop$" >/dev/null 2>&1; exit 130' INT TERM
 ctest --preset default

@@ -1,8 +1,13 @@
 """Runs the shipped 32-bit Kestrel.exe as 64-bit Windows runs it, under Wine 10
-in its WoW64 mode, on an Xvfb screen, and answers its boxes with xdotool.
-`kestrel.py start|stop` makes and removes what the tests share. That
+in its WoW64 mode, on an Xvfb screen, and answers its boxes with xdotool. That
 Windows has been up 60 days more than this host: past the 49.7 days after which
-a 32-bit tick count wraps."""
+a 32-bit tick count wraps.
+
+    kestrel.py start | test MODULE... | stop
+
+start makes what the tests share and stop removes it; test runs unittest
+modules. Where this kernel runs no 32-bit code (or with KESTREL_VM=1), start
+boots a virtual machine, and all three run there instead."""
 import os
 import re
 import shutil
@@ -16,7 +21,8 @@ from types import SimpleNamespace
 
 UPTIME_SHIFT = 60 * 86400
 # Every Wine process, wineserver included, sees the same shifted clocks.
-SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts')
+HERE = os.path.dirname(os.path.abspath(__file__))
+SCRIPTS = os.path.join(HERE, '..', '..', 'scripts', 'windows')
 WINE = ['unshare', '--time', f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}', 'bash', f'{SCRIPTS}/wine.sh']
 OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
 SCREEN = (1366, 768)
@@ -26,6 +32,7 @@ QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subproc
 # Under /var/tmp, which the Wine root shares, and on disk: a prefix takes 1.4 GB.
 STATE, DOUBLES = os.environ.get('KESTREL_E2E_STATE', ''), os.environ.get('KESTREL_DOUBLES', '')
 PREFIX, WORK, SCREEN_FILE = f'{STATE}/prefix', f'{STATE}/work', f'{STATE}/screen'
+VM = STATE + '.vm'  # the virtual machine's folder, while one runs the tests
 SYSWOW64 = f'{PREFIX}/drive_c/windows/syswow64'  # where a 32-bit cmd.exe finds systeminfo
 
 
@@ -48,10 +55,13 @@ def start():
                             start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL)
     Path(SCREEN_FILE).write_text(f'{int(xvfb.stdout.readline())} {xvfb.pid}')
+    booted = os.environ.get('KESTREL_BOOTED_PREFIX')
+    if booted and os.path.isdir(booted):  # one booted when the virtual machine was made
+        os.rename(booted, PREFIX)
     with open(f'{STATE}/wineboot.log', 'wb') as log:
-        for command in (['wine', 'wineboot', '-i'],
+        for command in ([] if os.path.isdir(PREFIX) else [['wine', 'wineboot', '-i']]) + [
                         # Text files open in Notepad, as on Windows; a new prefix lacks the link.
-                        ['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], ['wineserver', '-w']):
+                        ['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], ['wineserver', '-w']]:
             subprocess.run(WINE + command, env=wine_env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                            check=True, timeout=300)
     shutil.copy(f'{DOUBLES}/SystemInfoDouble.exe', f'{SYSWOW64}/systeminfo.exe')
@@ -131,7 +141,8 @@ def answer(window, key):
             if window not in xdotool('search', '--onlyvisible', '--name', '.'):
                 return
             time.sleep(0.1)
-    subprocess.run(['import', '-window', 'root', '/tmp/kestrel-stayed-open.png'], env=wine_env())
+    if shutil.which('import'):
+        subprocess.run(['import', '-window', 'root', '/tmp/kestrel-stayed-open.png'], env=wine_env())
     raise AssertionError(f'box {window} stayed open; the screen is in /tmp/kestrel-stayed-open.png')
 
 
@@ -161,5 +172,38 @@ def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, e
     return run
 
 
+def in_vm(*command):
+    """Runs this script's command in the virtual machine; its exit status."""
+    env = [f'{name}={os.environ[name]}' for name in ('KESTREL_E2E_STATE', 'KESTREL_EXE', 'KESTREL_DOUBLES')]
+    return subprocess.run([sys.executable, f'{SCRIPTS}/vm.py', 'run', VM, '--cd', HERE, '--env',
+                           'PYTHONDONTWRITEBYTECODE=1'] + [f'--env={pair}' for pair in env] +
+                          ['--', 'python3', 'kestrel.py', *command]).returncode
+
+
+def main(action, *modules):
+    if action == 'start':
+        stop_vm()
+        # Not inside the virtual machine, which is Windows enough for itself.
+        if os.environ.get('KESTREL_WINE_ROOT') != '/':
+            route = subprocess.run(['bash', f'{SCRIPTS}/route.sh'], stdout=subprocess.PIPE, text=True, check=True)
+            print(route.stdout, end='', flush=True)
+            if route.stdout.startswith('vm'):
+                shares = [os.path.join(HERE, '..', '..'), os.path.dirname(os.environ['KESTREL_EXE']), DOUBLES]
+                subprocess.run([sys.executable, f'{SCRIPTS}/vm.py', 'boot', VM, '--owner', str(os.getppid())] +
+                               [f'--share={path}' for path in shares], check=True)
+    if os.path.isdir(VM):
+        status = in_vm(action, *modules)
+        if action == 'stop':
+            stop_vm()
+        return status
+    if action == 'test':
+        return subprocess.run([sys.executable, '-m', 'unittest', '-v', *modules], cwd=HERE).returncode
+    return {'start': start, 'stop': stop}[action]()
+
+
+def stop_vm():
+    subprocess.run([sys.executable, f'{SCRIPTS}/vm.py', 'halt', VM], check=True)
+
+
 if __name__ == '__main__':
-    {'start': start, 'stop': stop}[sys.argv[1]]()
+    sys.exit(main(*sys.argv[1:]))

@@ -26,7 +26,7 @@ def started(run, marker):
 
 class FollowUp(unittest.TestCase):
     def tearDown(self):
-        subprocess.run(['pkill', '-f', 'notepad|systeminfo'])
+        subprocess.run(['pkill', '-f', 'notepad|systeminfo[. ]'])  # not this test, named for it
 
     def test_enter_at_the_save_prompt_is_cancel(self):
         folder = new_folder()

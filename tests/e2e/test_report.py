@@ -1,22 +1,16 @@
 """SInfo.txt as the shipped exe writes it: byte for byte against what the host
-says, where it cannot go as usual (each with a real cause), and from the exe of
-a release: the very bytes built here, checksummed, signed when asked."""
+says, and where it cannot go as usual (each with a real cause)."""
 import datetime
 import os
 import re
-import shutil
-import subprocess
 import tempfile
 import unittest
-import zipfile
 from pathlib import Path
 
 from kestrel import (COMPUTER_NAME, ERROR, PREFIX, SCREEN, UPTIME_SHIFT, WORK, box_texts, new_folder, report,
                      run_kestrel, trace_lines, trace_text, windows_path)
 
 ANSWER_ERROR = ((ERROR, 'Return'),)
-KEYS, TREE = Path(WORK, 'keys'), Path(WORK, 'release')
-DIST = TREE / 'dist'
 
 
 def uptime():
@@ -29,13 +23,6 @@ def folder_for_report_path(length, base=None):
     needed = length - len('Z:\\SInfo.txt') - len(base) - 1
     parts = ['d' * 120] * ((needed - 1) // 121)
     return new_folder('e' * (needed - 121 * len(parts)), os.path.join(base, *parts))
-
-
-def release(password='k3strel', **env):
-    KEYS.mkdir(exist_ok=True)
-    (KEYS / 'password').write_text(password)
-    return subprocess.run(['bash', 'scripts/release.sh'], cwd=TREE, env=os.environ | env, capture_output=True,
-                          text=True)
 
 
 class Report(unittest.TestCase):
@@ -129,43 +116,6 @@ class Faults(unittest.TestCase):
         # Shown after the line during which the first block filled (0x4B000200 + line).
         self.assertRegex('\n'.join(box_texts(run.trace)), r'^Runtime error 112 at 4B0002(0[1-9AB])$')
         self.assertEqual(report(folder), b'')
-
-
-class Release(unittest.TestCase):
-    def test_release_sums_and_signature(self):
-        # What is here, as a commit of its own: a release is made of a commit.
-        here = os.path.dirname(os.path.abspath(__file__))
-        commit = subprocess.run(['git', '-c', 'user.name=k', '-c', 'user.email=k@localhost', 'stash', 'create'],
-                                cwd=here, capture_output=True, text=True).stdout.strip()
-        subprocess.run(['git', 'clone', '-q', os.path.join(here, '..', '..'), TREE], check=True)
-        subprocess.run(['git', 'checkout', '-q', commit or 'HEAD'], cwd=TREE, check=True)
-        self.assertIn('not signed', release().stdout)
-        # Built again elsewhere, later: the same bytes.
-        self.assertEqual((DIST / 'Kestrel.exe').read_bytes(), Path(os.environ['KESTREL_EXE']).read_bytes())
-        self.assertEqual(subprocess.run(['sha256sum', '-c', 'SHA256SUMS'], cwd=DIST).returncode, 0)
-        with zipfile.ZipFile(DIST / 'Kestrel-1.0.0-win32.zip') as archive:
-            self.assertEqual(archive.namelist(), ['Kestrel.exe', 'ReadMe.txt'])
-            self.assertEqual(archive.read('Kestrel.exe'), (DIST / 'Kestrel.exe').read_bytes())
-            self.assertRegex(archive.read('ReadMe.txt').decode('cp1252'), r'^Kestrel 1\.0\.0 [^\n]*\r\n(.*\r\n)+$')
-
-        # A throwaway code-signing certificate, its own authority.
-        for command in ('req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Kestrel-test -keyout key.pem -out ca.pem '
-                        '-addext extendedKeyUsage=codeSigning',
-                        'pkcs12 -export -inkey key.pem -in ca.pem -out signer.pfx -passout file:password'):
-            subprocess.run(['openssl', *command.split()], cwd=KEYS, capture_output=True, check=True)
-        signer = {'KESTREL_SIGN_PFX': str(KEYS / 'signer.pfx'), 'KESTREL_SIGN_PASSWORD_FILE': str(KEYS / 'password')}
-        shutil.rmtree(DIST)
-        wrong = release('wrong', **signer)
-        self.assertEqual((wrong.returncode, DIST.exists()), (1, False))
-        self.assertIn('cannot open', wrong.stderr)
-        self.assertIn('is signed', release(**signer).stdout)
-        verify = ['osslsigncode', 'verify', '-CAfile', KEYS / 'ca.pem', '-in']
-        self.assertEqual(subprocess.run(verify + [DIST / 'Kestrel.exe'], capture_output=True).returncode, 0)
-        tampered = bytearray((DIST / 'Kestrel.exe').read_bytes())
-        tampered[0x1000] ^= 1
-        (KEYS / 'tampered.exe').write_bytes(tampered)
-        self.assertNotEqual(subprocess.run(verify + [KEYS / 'tampered.exe'], capture_output=True).returncode, 0)
-        Report.check_report(self, new_folder(exe=DIST / 'Kestrel.exe'))
 
 
 if __name__ == '__main__':

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Runs a command (wine, wineserver, ...) inside the Wine 10 root that
-# scripts/wine-root.sh makes, entered with bubblewrap. The host's /tmp, /var/tmp
+# wine-root.sh makes, entered with bubblewrap. The host's /tmp, /var/tmp
 # and /dev are shared, so folders and mounts made there and the X display are
 # seen as they are, under the same paths; the environment passes through.
 # Nothing stays mounted when the command ends, however it ends.
 #
-#   bash scripts/wine.sh wine Kestrel.exe
+#   bash scripts/windows/wine.sh wine Kestrel.exe
+#
+# Inside the virtual machine, whose own root that is, KESTREL_WINE_ROOT=/ and
+# the command runs as it is.
 set -euo pipefail
+[ "${KESTREL_WINE_ROOT:-}" = / ] && exec "$@"
 root=$(bash "$(dirname "${BASH_SOURCE[0]}")/wine-root.sh")
 case $PWD in
     /tmp | /tmp/* | /var/tmp | /var/tmp/*) here=$PWD ;;

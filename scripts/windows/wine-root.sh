@@ -8,7 +8,8 @@
 # of this file: a changed recipe makes a new root, which replaces the old one. It
 # is made under a temporary name and renamed only when complete, so an
 # interrupted run is never used.
-# Needs root, mmdebstrap and the network; scripts/wine.sh enters it.
+# Needs root, mmdebstrap and the network; wine.sh enters it, and vm-image.sh
+# makes a virtual machine's disk of it for hosts that run no 32-bit code.
 set -euo pipefail
 
 cache=${KESTREL_CACHE:-/var/cache/kestrel}
@@ -28,10 +29,11 @@ mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/*.sources 2>/
 mirror=${mirror:-http://deb.debian.org/debian}
 
 # Wine's 32-bit DLLs come from libwine:i386, unpacked, never installed: installed,
-# it would pull in 32-bit Linux libraries. ru_RU gives Wine the ANSI code page 1251.
+# it would pull in 32-bit Linux libraries. ru_RU and ja_JP give Wine the ANSI
+# code pages 1251 and 932.
 dlls='cd /tmp && apt-get download -q libwine:i386 && dpkg-deb -x libwine_*_i386.deb libwine &&
 cp -a libwine/usr/lib/i386-linux-gnu/wine/i386-windows/. /usr/lib/x86_64-linux-gnu/wine/i386-windows/ &&
-rm -rf libwine libwine_*_i386.deb && localedef -i ru_RU -f UTF-8 ru_RU.UTF-8'
+rm -rf libwine libwine_*_i386.deb && localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 && localedef -i ja_JP -f UTF-8 ja_JP.UTF-8'
 
 log=$cache/wine-root-$key.log
 echo "Making the Wine 10 root $root (once: about a minute, 1.7 GB; log in $log)" >&2
