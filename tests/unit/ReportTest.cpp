@@ -76,3 +76,20 @@ TEST(Report, FailedWriteHaltsWhereItFailedAFailedCloseDoesNot)
     EXPECT_TRUE(WriteReport(Example, 1252));
     EXPECT_EQ(Fake.File.size(), 305u);
 }
+
+TEST(Report, ABlockLeavesWithTheLineThatFillsItAndTheCloseWritesEvenOneByte)
+{
+    Fake = {};
+    ReportTextFile file;
+    BindReportTextFile(file, u"C:\\SInfo.txt", 1252);
+    CreateReportTextFile(file);
+    // 126 characters and CR LF fill a block exactly: it leaves during that line,
+    // so a failure of it is told after that line, not after a later one.
+    WriteReportLine(file, std::u16string(126, u'x'));
+    EXPECT_EQ(Fake.File.size(), 128u);
+    // 127 and CR LF: a block, and the LF alone for the close.
+    WriteReportLine(file, std::u16string(127, u'y'));
+    CloseReportTextFile(file);
+    EXPECT_EQ(Fake.File, std::string(126, 'x') + "\r\n" + std::string(127, 'y') + "\r\n");
+    EXPECT_FALSE(file.Open);
+}
