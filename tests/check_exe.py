@@ -1,5 +1,6 @@
 """Checks the shipped Kestrel.exe as Windows will see it: a 32-bit GUI program
-that imports system DLLs only, with its icon, manifest and version, and small.
+that imports system DLLs only, with its icon, manifest and version, hardened as
+scanners expect, and small.
 
     check_exe.py Kestrel.exe VERSION
 """
@@ -32,6 +33,12 @@ checks = {
     f'version {sys.argv[2]}, the project version': strings.get('FileVersion') == sys.argv[2] ==
         f'{fixed.FileVersionMS >> 16}.{fixed.FileVersionMS & 0xFFFF}.{fixed.FileVersionLS >> 16}',
     'at most 192 KiB': len(pe.__data__) <= 192 * 1024,
+    'ASLR with relocations, DEP, no SEH handlers':
+        pe.OPTIONAL_HEADER.DllCharacteristics & 0x540 == 0x540 and not pe.FILE_HEADER.Characteristics & 1,
+    'subsystem version 6.1, Windows 7':
+        (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion) == (6, 1),
+    # Stripped, the exe still holds libssp's report, linked only when code calls it.
+    'stack protector': pe.__data__.find(b'*** stack smashing detected ***') >= 0,
 }
 for name, passed in checks.items():
     print('ok  ' if passed else 'FAIL', name)
