@@ -80,6 +80,13 @@ def stop():
     shutil.rmtree(STATE, ignore_errors=True)
 
 
+def set_log_pixels(dpi):
+    """Scales the display, 96 being 100 %, as Windows' settings do: for every program started after."""
+    for command in (['wine', 'reg', 'add', 'HKCU\\Control Panel\\Desktop', '/v', 'LogPixels', '/t', 'REG_DWORD',
+                     '/d', str(dpi), '/f'], ['wineserver', '-k'], ['wineserver', '-p'], ['wine', 'cmd', '/c', 'exit']):
+        subprocess.run(WINE + command, env=wine_env(), timeout=120, **QUIET)
+
+
 def windows_path(linux_path):
     """The path as Wine shows it: Linux / is drive Z:."""
     return 'Z:' + linux_path.replace('/', '\\')

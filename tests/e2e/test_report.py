@@ -8,7 +8,7 @@ import unittest
 from pathlib import Path
 
 from kestrel import (COMPUTER_NAME, ERROR, PREFIX, SCREEN, UPTIME_SHIFT, WORK, box_texts, new_folder, report,
-                     run_kestrel, trace_lines, trace_text, windows_path)
+                     run_kestrel, set_log_pixels, trace_lines, trace_text, windows_path)
 
 ANSWER_ERROR = ((ERROR, 'Return'),)
 
@@ -26,7 +26,7 @@ def folder_for_report_path(length, base=None):
 
 
 class Report(unittest.TestCase):
-    def check_report(self, folder, user='kestrel', codepage='cp1252', env=None):
+    def check_report(self, folder, user='kestrel', shown=None, codepage='cp1252', env=None):
         before, uptime_before = datetime.datetime.now(), uptime()
         run = run_kestrel(folder, env=dict(env or {}, USER=user), debug='-all,err+environ,trace+file')
         after, uptime_after = datetime.datetime.now(), uptime()
@@ -41,7 +41,7 @@ class Report(unittest.TestCase):
         self.assertTrue(uptime_before - 2 <= seconds <= uptime_after + 1, lines[2])
         directory = windows_path(folder) + '\\'
         expected = [lines[0], '', lines[2], '', f'This File is {directory}SInfo.txt', 'Program: Kestrel.exe',
-                    f'Program Location: {directory}', f'Computer Name: {COMPUTER_NAME}', f'User Name: {user}',
+                    f'Program Location: {directory}', f'Computer Name: {COMPUTER_NAME}', f'User Name: {shown or user}',
                     'Screen Work Area - Top: 0 Left: 0 Bottom: %d Right: %d' % SCREEN[::-1],
                     'Screen Width: %d x Height: %d' % SCREEN]
         # CR LF after every line, the last included; no byte-order or end-of-file mark.
@@ -62,11 +62,22 @@ class Report(unittest.TestCase):
         Path(folder, 'SInfo.txt').write_bytes(b'old report\r\n' * 200)
         self.check_report(folder)
 
-    def test_user_name_in_the_code_page_fixed_at_start(self):
-        for locale, codepage, name in (('ru_RU.UTF-8', 'cp1251', b'\xc8\xe2\xe0\xed'), ('C.UTF-8', 'cp1252', b'????')):
-            with self.subTest(codepage):
-                data = self.check_report(new_folder(), user='Иван', codepage=codepage, env={'LC_ALL': locale})
-                self.assertIn(b'User Name: ' + name + b'\r\n', data)
+    def test_names_in_the_code_page_fixed_at_start(self):
+        # In cp932 the second byte of 表 and of ソ is 0x5C, the backslash.
+        for locale, codepage, user, folder, shown in (
+                ('ru_RU.UTF-8', 'cp1251', 'Иван', 'kestrel e2e', b'\xc8\xe2\xe0\xed'),
+                ('C.UTF-8', 'cp1252', 'Иван', 'kestrel e2e', b'????'),
+                ('ja_JP.UTF-8', 'cp932', '山田表ソ', '表ソ サポート', b'\x8e\x52\x93\x63\x95\x5c\x83\x5c'),
+                ('C.UTF-8', 'cp1252', 'u' * 254, 'kestrel e2e', b'u' * 254),
+                ('C.UTF-8', 'cp1252', 'u' * 255, 'kestrel e2e', b'Unknown')):  # too long for the query's buffer
+            with self.subTest(codepage=codepage, user=user[:8], length=len(user)):
+                self.check_report(new_folder(folder), user=user, shown=shown.decode(codepage), codepage=codepage,
+                                  env={'LC_ALL': locale})
+
+    def test_a_display_scaled_to_200_percent_reports_its_own_pixels(self):
+        set_log_pixels(192)
+        self.addCleanup(set_log_pixels, 96)
+        self.check_report(new_folder())
 
 
 class Faults(unittest.TestCase):
