@@ -14,6 +14,9 @@ add_executable(Kestrel WIN32
     Kestrel/QuietTerminate.cpp
     res/Kestrel.rc)
 configure_file(res/Version.h.in Version.h)
+# windres's dependencies are not scanned: a changed manifest or icon must still rebuild.
+set_source_files_properties(res/Kestrel.rc PROPERTIES
+    OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/Kestrel.manifest;${CMAKE_CURRENT_SOURCE_DIR}/res/Kestrel.ico")
 target_include_directories(Kestrel PRIVATE MySUtils Kestrel res ${CMAKE_CURRENT_BINARY_DIR})
 target_link_libraries(Kestrel PRIVATE advapi32 shell32 user32)
 
