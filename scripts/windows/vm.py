@@ -13,6 +13,8 @@ for hosts whose kernel runs no 32-bit code, where Wine's WoW64 mode cannot run.
 It uses KVM where /dev/kvm is usable, software emulation otherwise. Its disk is
 read through a throw-away overlay, so every boot starts from the same state. The
 host folders given with --share appear in it read-only under the same paths.
+KESTREL_VM_KERNEL_ARGS adds options to its kernel's command line: with
+ia32_emulation=0 it is a host that runs no 32-bit code, for trying route.sh.
 
 A keeper process owns qemu. It powers the machine off and removes STATE when
 halted, when interrupted (Ctrl-C reaches it as it does ctest), and when the
@@ -96,7 +98,8 @@ def keep(state, image, owner, write):
     command = ['qemu-system-x86_64', '-accel', accel(image), '-smp', '2', '-m', '3072', '-nodefaults', '-display', 'none',
                '-no-reboot', '-serial', f'file:{state}/console.log',
                '-kernel', f'{image}/vmlinuz', '-initrd', f'{image}/initrd.img',
-               '-append', 'root=/dev/vda rw console=ttyS0 init=/kestrel-init panic=-1 quiet',
+               '-append', 'root=/dev/vda rw console=ttyS0 init=/kestrel-init panic=-1 quiet ' +
+               os.environ.get('KESTREL_VM_KERNEL_ARGS', ''),
                '-drive', f'file={image}/disk.ext4,format=raw,if=virtio,snapshot={"off" if write else "on"}',
                '-virtfs', f'local,path={state}/io,mount_tag=io,security_model=none']
     for tag, path in shares:
