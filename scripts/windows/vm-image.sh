@@ -32,7 +32,7 @@ fail() {
 step() { echo "  $1 ($((SECONDS - start)) s)" >&2; }
 
 start=$SECONDS
-echo "Making the virtual machine $image (once: 2 to 5 minutes, 2.5 GB; log in $log)" >&2
+echo "Making the virtual machine $image (once: about 2 minutes, 3.7 GB; log in $log)" >&2
 mkdir "$partial"
 cp -a "$root" "$partial/root"
 # A small initrd: it only has to find the disk.
