@@ -21,8 +21,8 @@ exec 9>"$cache/vm.lock"
 flock 9
 [ -d "$image" ] && { echo "$image"; exit 0; }
 partial=$image.partial log=$image.log
-rm -rf "$cache"/vm-*.partial
-trap 'rm -rf "$partial"' EXIT
+rm -rf --one-file-system "$cache"/vm-*.partial
+trap 'rm -rf --one-file-system "$partial"' EXIT
 trap 'exit 130' INT TERM HUP
 fail() {
     echo "error: could not make the virtual machine: $1; see $log" >&2

@@ -21,7 +21,10 @@ mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock 9
 [ -d "$root" ] && { echo "$root"; exit 0; }
-rm -rf "$cache"/*.partial
+# One file system only: a mount that an interrupted mmdebstrap left inside stays untouched.
+rm -rf --one-file-system "$cache"/*.partial
+trap 'rm -rf --one-file-system "$root.partial"' EXIT
+trap 'exit 130' INT TERM HUP
 
 # The Debian archive this machine's apt already uses.
 mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
@@ -41,7 +44,6 @@ if ! mmdebstrap --variant=minbase --architectures=amd64,i386 --include=wine,wine
         --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
         --customize-hook="chroot \"\$1\" sh -ec '$dlls'" \
         trixie "$root.partial" "$mirror" >"$log" 2>&1; then
-    rm -rf "$root.partial"
     echo "error: could not make the Wine root from $mirror (is the network reachable?); see $log" >&2
     tail -n 5 "$log" >&2
     exit 1

@@ -55,13 +55,15 @@ def start():
                             start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL)
     Path(SCREEN_FILE).write_text(f'{int(xvfb.stdout.readline())} {xvfb.pid}')
-    booted = os.environ.get('KESTREL_BOOTED_PREFIX')
-    if booted and os.path.isdir(booted):  # one booted when the virtual machine was made
+    # Text files open in Notepad, as on Windows; a new prefix lacks the link.
+    setup = [['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], ['wineserver', '-w']]
+    booted = os.environ.get('KESTREL_BOOTED_PREFIX', '')
+    if os.path.isdir(booted):  # the virtual machine's, booted when it was made
         os.rename(booted, PREFIX)
+    else:
+        setup.insert(0, ['wine', 'wineboot', '-i'])
     with open(f'{STATE}/wineboot.log', 'wb') as log:
-        for command in ([] if os.path.isdir(PREFIX) else [['wine', 'wineboot', '-i']]) + [
-                        # Text files open in Notepad, as on Windows; a new prefix lacks the link.
-                        ['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], ['wineserver', '-w']]:
+        for command in setup:
             subprocess.run(WINE + command, env=wine_env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                            check=True, timeout=300)
     shutil.copy(f'{DOUBLES}/SystemInfoDouble.exe', f'{SYSWOW64}/systeminfo.exe')
@@ -181,10 +183,9 @@ def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, e
 
 def in_vm(*command):
     """Runs this script's command in the virtual machine; its exit status."""
-    env = [f'{name}={os.environ[name]}' for name in ('KESTREL_E2E_STATE', 'KESTREL_EXE', 'KESTREL_DOUBLES')]
-    return subprocess.run([sys.executable, f'{SCRIPTS}/vm.py', 'run', VM, '--cd', HERE, '--env',
-                           'PYTHONDONTWRITEBYTECODE=1'] + [f'--env={pair}' for pair in env] +
-                          ['--', 'python3', 'kestrel.py', *command]).returncode
+    env = [f'--env={name}={os.environ[name]}' for name in ('KESTREL_E2E_STATE', 'KESTREL_EXE', 'KESTREL_DOUBLES')]
+    return subprocess.run([sys.executable, f'{SCRIPTS}/vm.py', 'run', VM, '--cd', HERE,
+                           '--env=PYTHONDONTWRITEBYTECODE=1', *env, '--', 'python3', 'kestrel.py', *command]).returncode
 
 
 def main(action, *modules):
