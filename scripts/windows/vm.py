@@ -59,8 +59,9 @@ def kvm_usable(image):
         timer.start()
         result = 'no'
         for line in trial.stdout:
+            if b'Kernel panic' in line:
+                result = 'yes'
             if b'Kernel panic' in line or b'KVM internal error' in line:
-                result = 'yes' if b'Kernel panic' in line else 'no'
                 break
         trial.kill()
         trial.wait()
@@ -88,14 +89,10 @@ def image_folder(image):
                           text=True).stdout.strip()
 
 
-def accel(image):
-    return os.environ.get('KESTREL_VM_ACCEL') or ('kvm' if kvm_usable(image) else 'tcg,thread=multi')
-
-
-def keep(state, image, owner, write):
+def keep(state, image, owner, accel, write):
     """The keeper: runs qemu until halted, interrupted or orphaned, then cleans up."""
     shares = [line.split(' ', 1) for line in open(f'{state}/io/shares').read().splitlines()]
-    command = ['qemu-system-x86_64', '-accel', accel(image), '-smp', '2', '-m', '3072', '-nodefaults', '-display', 'none',
+    command = ['qemu-system-x86_64', '-accel', accel, '-smp', '2', '-m', '3072', '-nodefaults', '-display', 'none',
                '-no-reboot', '-serial', f'file:{state}/console.log',
                '-kernel', f'{image}/vmlinuz', '-initrd', f'{image}/initrd.img',
                '-append', 'root=/dev/vda rw console=ttyS0 init=/kestrel-init panic=-1 quiet ' +
@@ -151,10 +148,13 @@ def boot(state, shares, owner, image=None, write=False):
     tags = [f's{n} {path}' for n, path in enumerate(paths)]
     with open(f'{state}/io/shares', 'w') as file:
         file.write(''.join(line + '\n' for line in tags))
-    way = 'KVM' if accel(image) == 'kvm' else 'software emulation: no usable KVM'
-    print(f'Booting the virtual machine ({way})', file=sys.stderr, flush=True)
+    kvm = kvm_usable(image)
+    print(f'Booting the virtual machine ({"KVM" if kvm else "software emulation: no usable KVM"})', file=sys.stderr,
+          flush=True)
+    accel = 'kvm' if kvm else 'tcg,thread=multi'
     with open(f'{state}/keeper.log', 'w') as log:
-        keeper = subprocess.Popen([sys.executable, __file__, 'keep', state, image, str(owner)] + ['--write'] * write,
+        keeper = subprocess.Popen([sys.executable, __file__, 'keep', state, image, str(owner), accel] +
+                                  ['--write'] * write,
                                   stdin=subprocess.DEVNULL, stdout=log, stderr=log)
     open(f'{state}/keeper', 'w').write(str(keeper.pid))
     started = time.monotonic()
@@ -225,7 +225,7 @@ def main():
     parser.add_argument('--write', action='store_true', help='keep what the machine writes on its disk')
     args, command = parser.parse_args(argv[:split]), argv[split + 1:]
     if args.action == 'keep':
-        return keep(args.state, args.keep[0], int(args.keep[1]), args.write)
+        return keep(args.state, args.keep[0], int(args.keep[1]), args.keep[2], args.write)
     if args.action == 'boot':
         return boot(args.state, args.share, args.owner, args.image, args.write)
     if args.action == 'run':
