@@ -31,5 +31,9 @@ if runs i386; then
 else
     line="vm: this kernel runs no 32-bit code (Wine ran a 64-bit program, not a 32-bit one), so a virtual machine runs it"
 fi
-rm -f "$root".route-*
-echo "$line" | tee "$answer"
+# Whole or not at all, as another run may be reading it; earlier boots' answers go.
+new=$(mktemp "$answer.XXXXXX")
+echo "$line" >"$new"
+mv -f "$new" "$answer"
+find "${root%/*}" -maxdepth 1 -name "${root##*/}.route-*" ! -name "${answer##*/}*" -delete
+echo "$line"

@@ -21,6 +21,7 @@ halted, when interrupted (Ctrl-C reaches it as it does ctest), and when the
 OWNER process ends (by default the one that booted it): no qemu outlives a run.
 """
 import argparse
+import contextlib
 import ctypes
 import fcntl
 import glob
@@ -66,10 +67,14 @@ def kvm_usable(image):
         trial.kill()
         trial.wait()
         timer.cancel()
-        for old in glob.glob(verdict[:-len(boot_id)] + '*'):
-            os.remove(old)
-        with open(verdict, 'w') as file:
+        # Whole or not at all, as another run may be reading it; earlier boots' verdicts go.
+        with open(f'{verdict}.{os.getpid()}', 'w') as file:
             file.write(result)
+        os.replace(f'{verdict}.{os.getpid()}', verdict)
+        for old in glob.glob(verdict[:-len(boot_id)] + '*'):
+            if not old.startswith(verdict):
+                with contextlib.suppress(FileNotFoundError):
+                    os.remove(old)
     return answers and open(verdict).read() == 'yes'
 
 
