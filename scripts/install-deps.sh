@@ -6,11 +6,19 @@
 set -euo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
 export DEBIAN_FRONTEND=noninteractive
+# Another run of this script (a second clone's tests, say) may be installing
+# too: wait for it. apt-get update fails at once on a held lock, whatever its
+# lock timeout; the timeout does make install wait for any other dpkg.
+cache=${KESTREL_CACHE:-/var/cache/kestrel}
+mkdir -p "$cache"
+exec 8>"$cache/apt.lock"
+flock 8
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends \
+apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 \
     cmake make g++ libgtest-dev g++-mingw-w64-i686 python3 python3-pefile \
-    mmdebstrap bubblewrap qemu-system-x86 e2fsprogs xvfb xdotool imagemagick procps git zip openssl \
+    mmdebstrap bubblewrap qemu-system-x86 e2fsprogs xvfb x11-utils xdotool imagemagick procps git zip openssl \
     osslsigncode >/dev/null
+exec 8>&-
 bash "$here/windows/wine-root.sh" >/dev/null
 if [ "${1:-}" = --vm ] || [[ $(bash "$here/windows/route.sh") == vm* ]]; then
     bash "$here/windows/vm-image.sh" >/dev/null

@@ -2,8 +2,8 @@
 # Makes, once, the virtual machine that runs Kestrel's Windows where the host's
 # kernel runs no 32-bit code, and prints its folder: vmlinuz, initrd.img and
 # disk.ext4. The disk is the Wine root of wine-root.sh, plus a kernel, an X
-# server, xdotool and Python, with a Wine prefix booted in it once, so that no
-# run waits for that.
+# server, xprop, xdotool and Python, with a Wine prefix booted in it once, so
+# that no run waits for that.
 #
 # Cached beside the Wine root, named by a hash of its recipe (this file, the
 # machine's first process and the Wine root's recipe); made under a temporary
@@ -41,7 +41,7 @@ echo MODULES=list >"$partial/root/etc/initramfs-tools/conf.d/kestrel"
 printf '%s\n' virtio_pci virtio_blk ext4 >"$partial/root/usr/share/initramfs-tools/modules.d/kestrel"
 bwrap --bind "$partial/root" / --dev /dev --proc /proc --ro-bind /etc/resolv.conf /etc/resolv.conf \
     env DEBIAN_FRONTEND=noninteractive sh -ec 'apt-get update -q && apt-get install -y -q --no-install-recommends \
-        linux-image-amd64 kmod procps python3 xvfb xdotool && apt-get clean' >"$log" 2>&1 ||
+        linux-image-amd64 kmod procps python3 xvfb x11-utils xdotool && apt-get clean' >"$log" 2>&1 ||
     fail "the packages could not be installed (is the network reachable?)"
 step "kernel, X server, xdotool and Python installed"
 cp "$partial/root"/boot/vmlinuz-* "$partial/vmlinuz"

@@ -1,17 +1,25 @@
 """Runs the shipped 32-bit Kestrel.exe as 64-bit Windows runs it, under Wine 10
-in its WoW64 mode, on an Xvfb screen, and answers its boxes with xdotool. That
-Windows has been up 60 days more than this host: past the 49.7 days after which
-a 32-bit tick count wraps.
+in its WoW64 mode, on an Xvfb screen, and answers its boxes with xdotool.
+
+That Windows is set up as users' desktops are, not as this host is: up 60 days
+more than the host (past the 49.7 days after which a 32-bit tick count wraps),
+with a task bar at the top and another at the left, an office's computer name
+longer than the 15 characters that Windows keeps, and a time zone whose offset
+has minutes in it. All of it is set before its first program starts, which is
+when Wine reads the screen's work area and the name.
+
+A run ends only what it started: the programs of its own Wine prefix (through
+that prefix's server), its own X server and mounts, and its own virtual machine.
 
     kestrel.py start | test MODULE... | stop
 
 start makes what the tests share and stop removes it; test runs unittest
 modules. Where this kernel runs no 32-bit code (or with KESTREL_VM=1), start
 boots a virtual machine, and all three run there instead."""
+import datetime
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -20,14 +28,17 @@ from pathlib import Path
 from types import SimpleNamespace
 
 UPTIME_SHIFT = 60 * 86400
-# Every Wine process, wineserver included, sees the same shifted clocks.
+HOST_NAME, COMPUTER_NAME = 'support-desk-0042', 'SUPPORT-DESK-00'
+ZONE, UTC_OFFSET = 'Asia/Kathmandu', datetime.timezone(datetime.timedelta(hours=5, minutes=45))
+SCREEN = (1366, 768)
+WORK_AREA = (48, 32, 1318, 732)  # left, top, right, bottom: none of them a screen edge
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPTS = os.path.join(HERE, '..', '..', 'scripts', 'windows')
-WINE = ['unshare', '--time', f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}', 'bash', f'{SCRIPTS}/wine.sh']
+# Every Wine process, wineserver included, sees the same shifted clocks and host name.
+WINE = ['unshare', '--uts', '--time', f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}', 'bash', '-c',
+        f'echo {HOST_NAME} >/proc/sys/kernel/hostname && exec bash "$0" "$@"', f'{SCRIPTS}/wine.sh']
 OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
-SCREEN = (1366, 768)
 PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
-COMPUTER_NAME = socket.gethostname().split('.')[0].upper()[:15]
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 # Under /var/tmp, which the Wine root shares, and on disk: a prefix takes 1.4 GB.
 STATE, DOUBLES = os.environ.get('KESTREL_E2E_STATE', ''), os.environ.get('KESTREL_DOUBLES', '')
@@ -39,7 +50,7 @@ SYSWOW64 = f'{PREFIX}/drive_c/windows/syswow64'  # where a 32-bit cmd.exe finds 
 def wine_env(**extra):
     display = Path(SCREEN_FILE).read_text().split()[0] if os.path.exists(SCREEN_FILE) else ''
     return dict(os.environ, DISPLAY=f':{display}', WINEPREFIX=PREFIX, WINEDEBUG='-all', USER='kestrel',
-                WINEDLLOVERRIDES=OVERRIDES + ';systeminfo.exe=n', LC_ALL='C.UTF-8') | extra
+                WINEDLLOVERRIDES=OVERRIDES + ';systeminfo.exe=n', LC_ALL='C.UTF-8', TZ=ZONE) | extra
 
 
 def start():
@@ -51,10 +62,16 @@ def start():
         new_folder(name, WORK)
     subprocess.run(['dd', 'if=/dev/zero', f'of={WORK}/full/fill', 'bs=4k'], **QUIET)
     subprocess.run(['mount', '-o', 'remount,ro', f'{WORK}/read-only'], check=True)
-    xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '%dx%dx24' % SCREEN, '-nolisten', 'tcp'],
-                            start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+    # A free display of its own; kept as it is when a client leaves (-noreset),
+    # so that the task bars' work area stays.
+    xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '%dx%dx24' % SCREEN, '-nolisten', 'tcp',
+                             '-noreset'], start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL)
     Path(SCREEN_FILE).write_text(f'{int(xvfb.stdout.readline())} {xvfb.pid}')
+    # What a window manager sets for its task bars: x, y, width and height.
+    left, top, right, bottom = WORK_AREA
+    subprocess.run(['xprop', '-root', '-f', '_NET_WORKAREA', '32c', '-set', '_NET_WORKAREA',
+                    f'{left},{top},{right - left},{bottom - top}'], env=wine_env(), check=True)
     # Text files open in Notepad, as on Windows; a new prefix lacks the link.
     setup = [['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], ['wineserver', '-w']]
     booted = os.environ.get('KESTREL_BOOTED_PREFIX', '')
@@ -68,9 +85,20 @@ def start():
                            check=True, timeout=300)
     shutil.copy(f'{DOUBLES}/SystemInfoDouble.exe', f'{SYSWOW64}/systeminfo.exe')
     shutil.copy(f'{DOUBLES}/Launcher.exe', f'{PREFIX}/drive_c')
-    # Wine's services start with the first program: let that not be a test's.
+    start_services()
+
+
+def start_services():
+    """Wine's services start with the first program: let that not be a test's."""
     for command in (['wineserver', '-p'], ['wine', 'cmd', '/c', 'exit']):
         subprocess.run(WINE + command, env=wine_env(), timeout=120, **QUIET)
+
+
+def end_programs():
+    """Ends every program of this run's Wine prefix, and only those: its server
+    ends its own clients. The services then start afresh."""
+    subprocess.run(WINE + ['wineserver', '-k'], env=wine_env(), timeout=60, **QUIET)
+    start_services()
 
 
 def stop():
@@ -84,9 +112,9 @@ def stop():
 
 def set_log_pixels(dpi):
     """Scales the display, 96 being 100 %, as Windows' settings do: for every program started after."""
-    for command in (['wine', 'reg', 'add', 'HKCU\\Control Panel\\Desktop', '/v', 'LogPixels', '/t', 'REG_DWORD',
-                     '/d', str(dpi), '/f'], ['wineserver', '-k'], ['wineserver', '-p'], ['wine', 'cmd', '/c', 'exit']):
-        subprocess.run(WINE + command, env=wine_env(), timeout=120, **QUIET)
+    subprocess.run(WINE + ['wine', 'reg', 'add', 'HKCU\\Control Panel\\Desktop', '/v', 'LogPixels', '/t', 'REG_DWORD',
+                           '/d', str(dpi), '/f'], env=wine_env(), timeout=120, **QUIET)
+    end_programs()
 
 
 def windows_path(linux_path):
@@ -94,11 +122,11 @@ def windows_path(linux_path):
     return 'Z:' + linux_path.replace('/', '\\')
 
 
-def new_folder(name='kestrel e2e', base=None, exe=None):
-    """A fresh folder holding a copy of the shipped Kestrel.exe (or of exe)."""
+def new_folder(name='kestrel e2e', base=None, program='Kestrel.exe'):
+    """A fresh folder holding a copy of the shipped exe, named program."""
     folder = os.path.join(base or tempfile.mkdtemp(dir=WORK), name)
     os.makedirs(folder, exist_ok=True)
-    shutil.copy(exe or os.environ['KESTREL_EXE'], os.path.join(folder, 'Kestrel.exe'))
+    shutil.copy(os.environ['KESTREL_EXE'], os.path.join(folder, program))
     return folder
 
 
@@ -150,14 +178,16 @@ def answer(window, key):
             if window not in xdotool('search', '--onlyvisible', '--name', '.'):
                 return
             time.sleep(0.1)
+    shot = f'{STATE}-stayed-open.png'
     if shutil.which('import'):
-        subprocess.run(['import', '-window', 'root', '/tmp/kestrel-stayed-open.png'], env=wine_env())
-    raise AssertionError(f'box {window} stayed open; the screen is in /tmp/kestrel-stayed-open.png')
+        subprocess.run(['import', '-window', 'root', shot], env=wine_env())
+    raise AssertionError(f'box {window} stayed open; the screen is in {shot}')
 
 
 def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, env=None):
-    """Runs Kestrel.exe in folder and answers each (caption, answer) box in turn;
-    a box not shown before the program ends is not answered."""
+    """Runs Kestrel.exe in folder, or the Windows path exe, and answers each
+    (caption, answer) box in turn; a box not shown before the program ends is
+    not answered."""
     run = SimpleNamespace(returncode=None, boxes=0)
     program = [exe or windows_path(os.path.join(folder, 'Kestrel.exe'))]
     if len(program[0]) >= 260:  # a path too long for Wine's own launcher
@@ -174,7 +204,7 @@ def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, e
             run.returncode = process.wait(timeout=60)
         finally:
             if process.poll() is None:  # a run gone wrong must not leave its box to the next test
-                subprocess.run(['pkill', '-f', 'Kestrel.exe'])
+                end_programs()
                 process.wait(timeout=30)
         trace.seek(0)
         run.trace = trace.read().decode('utf-8', errors='replace')

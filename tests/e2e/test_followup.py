@@ -1,13 +1,14 @@
 """The two prompts after the report, systeminfo appended through cmd.exe, and
-the report opened, driven through the real boxes."""
+the report opened, driven through the real boxes. Each case ends with the
+programs it left running: the viewer, or a systeminfo that outlived the wait."""
 import os
 import re
 import shutil
 import subprocess
 import unittest
 
-from kestrel import (DOUBLES, OVERRIDES, PROMPT, SYSWOW64, box_texts, find_window, new_folder, report,
-                     run_kestrel, trace_lines, trace_text, windows_path)
+from kestrel import (DOUBLES, OVERRIDES, PREFIX, PROMPT, SYSWOW64, box_texts, end_programs, find_window, new_folder,
+                     report, run_kestrel, trace_lines, trace_text, windows_path)
 
 SAVE_PROMPT = ('Get System Information?\nPress OK to save system information to SInfo.txt\n\n'
                'File will be saved to the current program location')
@@ -26,7 +27,7 @@ def started(run, marker):
 
 class FollowUp(unittest.TestCase):
     def tearDown(self):
-        subprocess.run(['pkill', '-f', 'notepad|systeminfo[. ]'])  # not this test, named for it
+        end_programs()
 
     def test_enter_at_the_save_prompt_is_cancel(self):
         folder = new_folder()
@@ -41,14 +42,21 @@ class FollowUp(unittest.TestCase):
         self.assertIn('msvcrt.dll', looked_for)
         self.assertFalse({'uxtheme.dll', 'winex11.drv'} & looked_for)
 
-    def test_ok_appends_systeminfo_and_ok_again_opens_the_report(self):
-        folder = new_folder('support files')
-        run = run_kestrel(folder, answers=OK_OK, debug=TRACE)
+    def test_ok_appends_systeminfo_on_a_share_and_ok_again_opens_the_report(self):
+        # Started from where support desks hand out tools: a network share.
+        folder, share = new_folder(), '\\\\fileserver\\support tools'
+        os.makedirs(f'{PREFIX}/dosdevices/unc/fileserver', exist_ok=True)
+        os.symlink(folder, f'{PREFIX}/dosdevices/unc/fileserver/support tools')
+        self.addCleanup(os.remove, f'{PREFIX}/dosdevices/unc/fileserver/support tools')
+        run = run_kestrel(folder, answers=OK_OK, debug=TRACE, exe=share + '\\Kestrel.exe')
         self.assertEqual((run.returncode, box_texts(run.trace)), (0, [SAVE_PROMPT, OPEN_PROMPT]))
         self.assertRegex(report(folder), ELEVEN_LINES + re.escape(DOUBLE_OUTPUT) + b'$')
+        self.assertEqual(report(folder).split(b'\r\n')[4:7], [
+            b'This File is ' + share.encode() + b'\\SInfo.txt', b'Program: Kestrel.exe',
+            b'Program Location: ' + share.encode() + b'\\'])
         # cmd.exe by its full path in the system directory that a 32-bit process
         # is given; Windows then redirects it, and systeminfo, to syswow64.
-        command = trace_text(f'cmd.exe /C cd C:\\windows\\system32& systeminfo >> "{windows_path(folder)}\\SInfo.txt"')
+        command = trace_text(f'cmd.exe /C cd C:\\windows\\system32& systeminfo >> "{share}\\SInfo.txt"')
         self.assertEqual(started(run, 'systeminfo >>'),
                          [f'CreateProcessInternalW app L"C:\\\\windows\\\\system32\\\\cmd.exe" cmdline L"{command}"'])
         self.assertEqual(len(started(run, 'notepad.exe')), 1)
