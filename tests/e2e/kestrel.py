@@ -3,9 +3,9 @@ in its WoW64 mode, on an Xvfb screen, and answers its boxes with xdotool.
 
 That Windows is set up as users' desktops are, not as this host is: up 60 days
 more than the host (past the 49.7 days after which a 32-bit tick count wraps),
-with a task bar at the top and another at the left, an office's computer name
-longer than the 15 characters that Windows keeps, and a time zone whose offset
-has minutes in it. All of it is set before its first program starts, which is
+with bars along every edge of the screen (so no side of the work area is the
+screen's), an office's computer name longer than the 15 characters that
+Windows keeps, and a time zone whose offset has minutes in it. All of it is set before its first program starts, which is
 when Wine reads the screen's work area and the name.
 
 A run ends only what it started: the programs of its own Wine prefix (through
@@ -31,7 +31,7 @@ UPTIME_SHIFT = 60 * 86400
 HOST_NAME, COMPUTER_NAME = 'support-desk-0042', 'SUPPORT-DESK-00'
 ZONE, UTC_OFFSET = 'Asia/Kathmandu', datetime.timezone(datetime.timedelta(hours=5, minutes=45))
 SCREEN = (1366, 768)
-WORK_AREA = (48, 32, 1318, 732)  # left, top, right, bottom: none of them a screen edge
+WORK_AREA = (48, 32, 1318, 732)  # left, top, right, bottom: all different, none a screen edge
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPTS = os.path.join(HERE, '..', '..', 'scripts', 'windows')
 # Every Wine process, wineserver included, sees the same shifted clocks and host name.
@@ -68,7 +68,7 @@ def start():
                              '-noreset'], start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL)
     Path(SCREEN_FILE).write_text(f'{int(xvfb.stdout.readline())} {xvfb.pid}')
-    # What a window manager sets for its task bars: x, y, width and height.
+    # What a window manager sets for its bars: x, y, width and height.
     left, top, right, bottom = WORK_AREA
     subprocess.run(['xprop', '-root', '-f', '_NET_WORKAREA', '32c', '-set', '_NET_WORKAREA',
                     f'{left},{top},{right - left},{bottom - top}'], env=wine_env(), check=True)
