@@ -27,7 +27,8 @@ def folder_for_report_path(length, base=None):
 
 class Report(unittest.TestCase):
     def check_report(self, folder, user='kestrel', codepage='cp1252', env=None, program='Kestrel.exe', shown=None):
-        """shown: texts that the report holds otherwise, beyond letters the code page lacks written as '?'."""
+        """shown: what the report holds in place of a text, where that is more than a '?' for each letter
+        that the code page lacks."""
         before, uptime_before = datetime.datetime.now(UTC_OFFSET), uptime()
         run = run_kestrel(folder, env=dict(env or {}, USER=user), debug='-all,err+environ,trace+file',
                           exe=windows_path(os.path.join(folder, program)))
