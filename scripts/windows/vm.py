@@ -157,17 +157,28 @@ def boot(state, shares, owner, image=None, write=False):
     print(f'Booting the virtual machine ({"KVM" if kvm else "software emulation: no usable KVM"})', file=sys.stderr,
           flush=True)
     accel = 'kvm' if kvm else 'tcg,thread=multi'
-    with open(f'{state}/keeper.log', 'w') as log:
-        keeper = subprocess.Popen([sys.executable, __file__, 'keep', state, image, str(owner), accel] +
-                                  ['--write'] * write,
-                                  stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-    open(f'{state}/keeper', 'w').write(str(keeper.pid))
-    started = time.monotonic()
-    while not os.path.exists(f'{state}/io/ready'):
-        if keeper.poll() is not None or time.monotonic() - started > 600:
-            sys.exit(f'vm: the virtual machine did not come up; its console ended:\n{console_tail(state)}')
-        time.sleep(0.2)
-    print(f'The virtual machine took commands after {time.monotonic() - started:.0f} s', file=sys.stderr, flush=True)
+    # Under software emulation the machine's kernel now and then oopses while it
+    # patches its own code, one processor running what the other rewrites; such
+    # a machine stops before it takes commands, and booting it again goes past.
+    tries = 3
+    for attempt in range(1, tries + 1):
+        with open(f'{state}/keeper.log', 'w') as log:
+            keeper = subprocess.Popen([sys.executable, __file__, 'keep', state, image, str(owner), accel] +
+                                      ['--write'] * write,
+                                      stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        open(f'{state}/keeper', 'w').write(str(keeper.pid))
+        started = time.monotonic()
+        while not os.path.exists(f'{state}/io/ready') and keeper.poll() is None:
+            if time.monotonic() - started > 600:
+                sys.exit(f'vm: the virtual machine did not come up; its console ended:\n{console_tail(state)}')
+            time.sleep(0.2)
+        if os.path.exists(f'{state}/io/ready'):
+            print(f'The virtual machine took commands after {time.monotonic() - started:.0f} s', file=sys.stderr,
+                  flush=True)
+            return
+        print(f'vm: the virtual machine stopped while it booted ({attempt} of {tries} tries); its console ended:\n'
+              f'{console_tail(state)}', file=sys.stderr, flush=True)
+    sys.exit('vm: the virtual machine did not come up')
 
 
 def run(state, command, cwd, env):
