@@ -197,8 +197,11 @@ def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, e
                                    cwd=folder, stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
         try:
             for caption, key in answers:
-                if not (window := find_window(f'^{re.escape(caption)}$', process, timeout=75)):
+                # Either box, so that the wrong one fails the run now, not after every wait runs out.
+                if not (window := find_window(f'^({re.escape(PROMPT)}|{ERROR})$', process, timeout=75)):
                     break
+                if (shown := ' '.join(xdotool('getwindowname', window))) != caption:
+                    raise AssertionError(f'the box "{shown}" was shown where "{caption}" was expected')
                 answer(window, key)
                 run.boxes += 1
             run.returncode = process.wait(timeout=60)
