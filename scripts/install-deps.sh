@@ -1,24 +1,44 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing Kestrel need on Debian 12 or 13
-# (run as root), then makes the cached Wine root the program runs in and, where
-# that cannot run it (or with --vm, for the tests that always take that way),
-# the virtual machine that runs the root instead.
+# Installs what building, running and testing Kestrel need on Debian 12 or 13,
+# then makes the cached Wine root the program runs in and, where that cannot run
+# it (or with --vm, for the tests that always take that way), the virtual machine
+# that runs the root instead. Run it as yourself: only apt-get, for packages that
+# are missing, runs through sudo; the rest needs no root.
 set -euo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
 export DEBIAN_FRONTEND=noninteractive
-# Another run of this script (a second clone's tests, say) may be installing
-# too: wait for it. apt-get update fails at once on a held lock, whatever its
-# lock timeout; the timeout does make install wait for any other dpkg.
-cache=${KESTREL_CACHE:-/var/cache/kestrel}
-mkdir -p "$cache"
-exec 8>"$cache/apt.lock"
-flock 8
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 \
-    cmake make g++ libgtest-dev g++-mingw-w64-i686 python3 python3-pefile \
-    mmdebstrap bubblewrap qemu-system-x86 e2fsprogs xvfb x11-utils xdotool imagemagick procps git zip openssl \
-    osslsigncode >/dev/null
-exec 8>&-
+sudo=()
+if [ "$(id -u)" != 0 ]; then
+    sudo=(sudo DEBIAN_FRONTEND=noninteractive)
+    # The Wine root, and the tests' mounts, host name and clocks, are made in
+    # user namespaces: find out before anything is installed or made.
+    if ! refusal=$(unshare --user --map-root-user --mount --uts sh -c 'mount -t tmpfs tmpfs /mnt' 2>&1); then
+        echo "error: this host refuses an ordinary user a user namespace (${refusal//$'\n'/ });" \
+            "to go on, allow them (sysctl user.max_user_namespaces above 0; on Ubuntu also" \
+            "kernel.apparmor_restrict_unprivileged_userns=0), or run as root" >&2
+        exit 1
+    fi
+fi
+
+packages=(cmake make g++ libgtest-dev g++-mingw-w64-i686 python3 python3-pefile mmdebstrap uidmap bubblewrap
+    qemu-system-x86 xvfb x11-utils xdotool imagemagick procps git zip openssl osslsigncode)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f '${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    # Another run of this script (a second clone's tests, say) may be installing
+    # too: wait for it. apt-get update fails at once on a held lock, whatever its
+    # lock timeout; the timeout does make install wait for any other dpkg.
+    cache=${KESTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel}
+    mkdir -p "$cache"
+    exec 8>"$cache/apt.lock"
+    flock 8
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
+    exec 8>&-
+fi
 bash "$here/windows/wine-root.sh" >/dev/null
 if [ "${1:-}" = --vm ] || [[ $(bash "$here/windows/route.sh") == vm* ]]; then
     bash "$here/windows/vm-image.sh" >/dev/null

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Makes, once, the virtual machine that runs Kestrel's Windows where the host's
 # kernel runs no 32-bit code, and prints its folder: vmlinuz, initrd.img and
-# disk.ext4. The disk is the Wine root of wine-root.sh, plus a kernel, an X
-# server, xprop, xdotool and Python, with a Wine prefix booted in it once, so
+# disk.ext4. The disk is the Wine root's recipe (wine-root.sh) plus a kernel, an
+# X server, xprop, xdotool and Python, with a Wine prefix booted in it once, so
 # that no run waits for that.
 #
 # Cached beside the Wine root, named by a hash of its recipe (this file, the
 # machine's first process and the Wine root's recipe); made under a temporary
 # name and renamed only when complete, so a half-made one is never used. Needs
-# root, qemu-system-x86, e2fsprogs, bubblewrap and the network.
+# mmdebstrap, qemu-system-x86, bubblewrap and the network, and no root: the disk
+# is made from a tarball, whose files keep their owners there.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(bash "$here/wine-root.sh")
-cache=${KESTREL_CACHE:-/var/cache/kestrel}
+cache=${KESTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel}
 key=$(cat "$here/wine-root.sh" "$here/vm-image.sh" "$here/vm-init.sh" | sha256sum | cut -c1-16)
 image=$cache/vm-$key
 [ -d "$image" ] && { echo "$image"; exit 0; }
@@ -21,8 +22,8 @@ exec 9>"$cache/vm.lock"
 flock 9
 [ -d "$image" ] && { echo "$image"; exit 0; }
 partial=$image.partial log=$image.log
-rm -rf --one-file-system "$cache"/vm-*.partial
-trap 'rm -rf --one-file-system "$partial"' EXIT
+rm -rf "$cache"/vm-*.partial
+trap 'rm -rf "$partial"' EXIT
 trap 'exit 130' INT TERM HUP
 fail() {
     echo "error: could not make the virtual machine: $1; see $log" >&2
@@ -34,21 +35,23 @@ step() { echo "  $1 ($((SECONDS - start)) s)" >&2; }
 start=$SECONDS
 echo "Making the virtual machine $image (once: about 2 minutes, 3.7 GB; log in $log)" >&2
 mkdir "$partial"
-cp -a "$root" "$partial/root"
-# A small initrd: it only has to find the disk.
-mkdir -p "$partial/root/etc/initramfs-tools/conf.d" "$partial/root/usr/share/initramfs-tools/modules.d"
-echo MODULES=list >"$partial/root/etc/initramfs-tools/conf.d/kestrel"
-printf '%s\n' virtio_pci virtio_blk ext4 >"$partial/root/usr/share/initramfs-tools/modules.d/kestrel"
-bwrap --bind "$partial/root" / --dev /dev --proc /proc --ro-bind /etc/resolv.conf /etc/resolv.conf \
-    env DEBIAN_FRONTEND=noninteractive sh -ec 'apt-get update -q && apt-get install -y -q --no-install-recommends \
-        linux-image-amd64 kmod procps python3 xvfb x11-utils xdotool && apt-get clean' >"$log" 2>&1 ||
-    fail "the packages could not be installed (is the network reachable?)"
-step "kernel, X server, xdotool and Python installed"
-cp "$partial/root"/boot/vmlinuz-* "$partial/vmlinuz"
-cp "$partial/root"/boot/initrd.img-* "$partial/initrd.img"
-install -m 755 "$here/vm-init.sh" "$partial/root/kestrel-init"
-mkfs.ext4 -q -F -L kestrel -d "$partial/root" "$partial/disk.ext4" 6G >>"$log" 2>&1 || fail "mkfs.ext4 failed"
-rm -rf "$partial/root"
+# A small initrd, made as the kernel is installed: it only has to find the disk.
+modules='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/usr/share/initramfs-tools/modules.d" &&
+echo MODULES=list >"$1/etc/initramfs-tools/conf.d/kestrel" &&
+printf "%s\n" virtio_pci virtio_blk ext4 >"$1/usr/share/initramfs-tools/modules.d/kestrel"'
+bash "$here/wine-root.sh" --tar "$partial/root.tar" --include=linux-image-amd64,kmod,procps,python3,xvfb,x11-utils,xdotool \
+    --setup-hook="$modules" --customize-hook="upload $here/vm-init.sh /kestrel-init" \
+    --customize-hook='chmod 755 "$1/kestrel-init"' >"$log" 2>&1 ||
+    fail "its root could not be made (is the network reachable?)"
+step "root with a kernel, X server, xdotool and Python made"
+tar -C "$partial" -xf "$partial/root.tar" --wildcards './boot/vmlinuz-*' './boot/initrd.img-*'
+mv "$partial"/boot/vmlinuz-* "$partial/vmlinuz"
+mv "$partial"/boot/initrd.img-* "$partial/initrd.img"
+rmdir "$partial/boot"
+# The Wine root's mke2fs reads a tarball, which Debian 12's cannot.
+bwrap --ro-bind "$root" / --dev /dev --proc /proc --bind "$partial" /mnt \
+    /usr/sbin/mke2fs -q -F -t ext4 -L kestrel -d /mnt/root.tar /mnt/disk.ext4 6G >>"$log" 2>&1 || fail "mke2fs failed"
+rm "$partial/root.tar"
 step "disk made"
 python3 "$here/vm.py" exec --image "$partial" --write -- sh -ec 'mkdir -p "${KESTREL_BOOTED_PREFIX%/*}"
     export WINEPREFIX=$KESTREL_BOOTED_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= USER=kestrel

@@ -10,9 +10,10 @@ for hosts whose kernel runs no 32-bit code, where Wine's WoW64 mode cannot run.
     vm.py exec [--share DIR]... [--cd DIR] [--env NAME=VALUE]... -- COMMAND...
                                                       all three for one command
 
-It uses KVM where /dev/kvm is usable, software emulation otherwise. Its disk is
-read through a throw-away overlay, so every boot starts from the same state. The
-host folders given with --share appear in it read-only under the same paths.
+It uses KVM where this user may open /dev/kvm and it works, software emulation
+otherwise. Its disk is read through a throw-away overlay, so every boot starts
+from the same state. The host folders given with --share appear in it read-only
+under the same paths.
 KESTREL_VM_KERNEL_ARGS adds options to its kernel's command line: with
 ia32_emulation=0 it is a host that runs no 32-bit code, for trying route.sh.
 
@@ -36,6 +37,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 KVM_GET_API_VERSION = 0xAE00
+CACHE = os.environ.get('KESTREL_CACHE') or os.path.join(
+    os.environ.get('XDG_CACHE_HOME') or os.path.expanduser('~/.cache'), 'kestrel')
 
 
 def kvm_usable(image):
@@ -50,7 +53,7 @@ def kvm_usable(image):
     except OSError:
         return False
     boot_id = open('/proc/sys/kernel/random/boot_id').read().strip()
-    verdict = os.path.join(os.environ.get('KESTREL_CACHE', '/var/cache/kestrel'), f'kvm-{boot_id}')
+    verdict = os.path.join(CACHE, f'kvm-{boot_id}')
     if answers and not os.path.exists(verdict):
         trial = subprocess.Popen(['qemu-system-x86_64', '-accel', 'kvm', '-m', '512', '-nodefaults', '-display', 'none',
                                   '-no-reboot', '-serial', 'stdio', '-kernel', f'{image}/vmlinuz',

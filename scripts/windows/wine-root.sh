@@ -4,15 +4,47 @@
 # Kestrel.exe runs in Wine's WoW64 mode, as on 64-bit Windows, inside a 64-bit
 # process. Needs no 32-bit Linux libraries, which this kernel cannot run.
 #
-# The root is kept under /var/cache/kestrel (or $KESTREL_CACHE), named by a hash
-# of this file: a changed recipe makes a new root, which replaces the old one. It
-# is made under a temporary name and renamed only when complete, so an
-# interrupted run is never used.
-# Needs root, mmdebstrap and the network; wine.sh enters it, and vm-image.sh
-# makes a virtual machine's disk of it for hosts that run no 32-bit code.
+#   wine-root.sh                              the root, made once and kept
+#   wine-root.sh --tar FILE [OPTION]...       the same recipe as a tarball, with
+#                                             more mmdebstrap options (vm-image.sh)
+#
+# The root is kept in the user's cache, ~/.cache/kestrel (or $KESTREL_CACHE),
+# named by a hash of this file: a changed recipe makes a new root, which replaces
+# the old one. It is made under a temporary name and renamed only when complete,
+# so an interrupted run is never used. Needs mmdebstrap and the network, and no
+# root: an ordinary user's mmdebstrap works in a user namespace, with the ids of
+# /etc/subuid, and the user unpacks its tarball as files of their own. wine.sh
+# enters it.
 set -euo pipefail
 
-cache=${KESTREL_CACHE:-/var/cache/kestrel}
+# The Debian archive this machine's apt already uses.
+mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
+[ -n "$mirror" ] || mirror=$(awk '$1 == "deb" { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
+mirror=${mirror:-http://deb.debian.org/debian}
+
+# Wine's 32-bit DLLs come from libwine:i386, unpacked, never installed: installed,
+# it would pull in 32-bit Linux libraries. ru_RU, ja_JP and ka_GE give Wine the
+# ANSI code pages 1251, 932 and, as Windows set to UTF-8 has, 65001. mke2fs and
+# libarchive make the virtual machine's disk from a tarball.
+dlls='cd /tmp && apt-get download -q libwine:i386 && dpkg-deb -x libwine_*_i386.deb libwine &&
+cp -a libwine/usr/lib/i386-linux-gnu/wine/i386-windows/. /usr/lib/x86_64-linux-gnu/wine/i386-windows/ &&
+rm -rf libwine libwine_*_i386.deb && localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 &&
+localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 && localedef -i ka_GE -f UTF-8 ka_GE.UTF-8'
+recipe() { # TARGET [OPTION]...: the root as a tarball at TARGET, '-' for standard output
+    local target=$1
+    shift
+    mmdebstrap --variant=minbase --architectures=amd64,i386 --include=wine,wine64,locales,e2fsprogs,libarchive13t64 \
+        --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
+        --customize-hook="chroot \"\$1\" sh -ec '$dlls'" --format=tar "$@" trixie "$target" "$mirror"
+}
+if [ "${1:-}" = --tar ]; then
+    target=$2
+    shift 2
+    recipe "$target" "$@"
+    exit
+fi
+
+cache=${KESTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel}
 key=$(sha256sum "${BASH_SOURCE[0]}" | cut -c1-16)
 root=$cache/wine-root-$key
 [ -d "$root" ] && { echo "$root"; exit 0; }
@@ -21,29 +53,16 @@ mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock 9
 [ -d "$root" ] && { echo "$root"; exit 0; }
-# One file system only: a mount that an interrupted mmdebstrap left inside stays untouched.
-rm -rf --one-file-system "$cache"/*.partial
-trap 'rm -rf --one-file-system "$root.partial"' EXIT
+rm -rf "$cache"/wine-root-*.partial
+trap 'rm -rf "$root.partial"' EXIT
 trap 'exit 130' INT TERM HUP
-
-# The Debian archive this machine's apt already uses.
-mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
-[ -n "$mirror" ] || mirror=$(awk '$1 == "deb" { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
-mirror=${mirror:-http://deb.debian.org/debian}
-
-# Wine's 32-bit DLLs come from libwine:i386, unpacked, never installed: installed,
-# it would pull in 32-bit Linux libraries. ru_RU and ja_JP give Wine the ANSI
-# code pages 1251 and 932.
-dlls='cd /tmp && apt-get download -q libwine:i386 && dpkg-deb -x libwine_*_i386.deb libwine &&
-cp -a libwine/usr/lib/i386-linux-gnu/wine/i386-windows/. /usr/lib/x86_64-linux-gnu/wine/i386-windows/ &&
-rm -rf libwine libwine_*_i386.deb && localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 && localedef -i ja_JP -f UTF-8 ja_JP.UTF-8'
 
 log=$cache/wine-root-$key.log
 echo "Making the Wine 10 root $root (once: about a minute, 1.7 GB; log in $log)" >&2
-if ! mmdebstrap --variant=minbase --architectures=amd64,i386 --include=wine,wine64,locales \
-        --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
-        --customize-hook="chroot \"\$1\" sh -ec '$dlls'" \
-        trixie "$root.partial" "$mirror" >"$log" 2>&1; then
+mkdir "$root.partial"
+# Device files are left out: an ordinary user cannot make them, and wine.sh
+# brings the host's /dev.
+if ! recipe - 2>"$log" | tar -C "$root.partial" --exclude='./dev/*' -x 2>>"$log"; then
     echo "error: could not make the Wine root from $mirror (is the network reachable?); see $log" >&2
     tail -n 5 "$log" >&2
     exit 1
