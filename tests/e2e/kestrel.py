@@ -8,8 +8,13 @@ screen's), an office's computer name longer than the 15 characters that
 Windows keeps, and a time zone whose offset has minutes in it. All of it is set before its first program starts, which is
 when Wine reads the screen's work area and the name.
 
+The mounts, the host name and the clocks belong to namespaces that one
+process holds for the whole run; the harness works inside them, and every Wine
+program, its server included, runs there with the clocks moved on. They need
+no root: an ordinary user makes them in a user namespace, where it is root.
+
 A run ends only what it started: the programs of its own Wine prefix (through
-that prefix's server), its own X server and mounts, and its own virtual machine.
+that prefix's server), its own X server, namespaces and virtual machine.
 
     kestrel.py start | test MODULE... | stop
 
@@ -34,15 +39,14 @@ SCREEN = (1366, 768)
 WORK_AREA = (48, 32, 1318, 732)  # left, top, right, bottom: all different, none a screen edge
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPTS = os.path.join(HERE, '..', '..', 'scripts', 'windows')
-# Every Wine process, wineserver included, sees the same shifted clocks and host name.
-WINE = ['unshare', '--uts', '--time', f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}', 'bash', '-c',
-        f'echo {HOST_NAME} >/proc/sys/kernel/hostname && exec bash "$0" "$@"', f'{SCRIPTS}/wine.sh']
 OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
 PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 # Under /var/tmp, which the Wine root shares, and on disk: a prefix takes 1.4 GB.
 STATE, DOUBLES = os.environ.get('KESTREL_E2E_STATE', ''), os.environ.get('KESTREL_DOUBLES', '')
 PREFIX, WORK, SCREEN_FILE = f'{STATE}/prefix', f'{STATE}/work', f'{STATE}/screen'
+HOLDER = f'{STATE}/holder'  # the pid of the process that holds the namespaces
+USER_NAMESPACE = ['--user', '--map-root-user'] if os.getuid() else []
 VM = STATE + '.vm'  # the virtual machine's folder, while one runs the tests
 SYSWOW64 = f'{PREFIX}/drive_c/windows/syswow64'  # where a 32-bit cmd.exe finds systeminfo
 
@@ -53,15 +57,51 @@ def wine_env(**extra):
                 WINEDLLOVERRIDES=OVERRIDES + ';systeminfo.exe=n', LC_ALL='C.UTF-8', TZ=ZONE) | extra
 
 
-def start():
-    stop()
+def holder():
+    """The pid of the process that holds the run's namespaces, while it lives."""
+    try:
+        pid = int(Path(HOLDER).read_text())
+        os.kill(pid, 0)
+        return pid
+    except (OSError, ValueError):
+        return None
+
+
+def hold():
+    """Starts the process that holds the namespaces: a host name, clocks 60 days on, mounts to come."""
+    os.makedirs(STATE)
+    unshare = subprocess.Popen(['unshare', *USER_NAMESPACE, '--mount', '--uts', '--time', '--fork',
+                                f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}', 'sh', '-c',
+                                f'hostname {HOST_NAME} && echo $$ >{HOLDER}.new && mv {HOLDER}.new {HOLDER} && '
+                                'exec sleep infinity'], start_new_session=True, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL)
+    while not holder():
+        if unshare.poll() is not None:
+            raise SystemExit(f'unshare could not make the namespaces (exit code {unshare.returncode})')
+        time.sleep(0.05)
+
+
+def enter(action, *args):
+    """Goes on with action inside the namespaces, as this same process."""
+    user = ['--user', '--preserve-credentials'] if USER_NAMESPACE else []
+    os.execvpe('nsenter', ['nsenter', f'--target={holder()}', *user, '--mount', '--uts', f'--wd={HERE}',
+                           sys.executable, os.path.abspath(__file__), action, *args],
+               dict(os.environ, KESTREL_INSIDE=str(holder())))
+
+
+def wine(*command):
+    """command in the Wine root, under the clocks of the namespaces."""
+    return ['nsenter', f'--target={holder()}', '--time', 'bash', f'{SCRIPTS}/wine.sh', *command]
+
+
+def setup():
     # Wine's server sees only what was mounted before it started.
     for name, size in (('full', '512k'), ('read-only', '1m')):
         os.makedirs(f'{WORK}/{name}')
         subprocess.run(['mount', '-t', 'tmpfs', '-o', f'size={size}', 'tmpfs', f'{WORK}/{name}'], check=True)
         new_folder(name, WORK)
     subprocess.run(['dd', 'if=/dev/zero', f'of={WORK}/full/fill', 'bs=4k'], **QUIET)
-    subprocess.run(['mount', '-o', 'remount,ro', f'{WORK}/read-only'], check=True)
+    subprocess.run(['mount', '-o', 'remount,ro,bind', f'{WORK}/read-only'], check=True)
     # A free display of its own; kept as it is when a client leaves (-noreset),
     # so that the task bars' work area stays.
     xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '%dx%dx24' % SCREEN, '-nolisten', 'tcp',
@@ -73,15 +113,15 @@ def start():
     subprocess.run(['xprop', '-root', '-f', '_NET_WORKAREA', '32c', '-set', '_NET_WORKAREA',
                     f'{left},{top},{right - left},{bottom - top}'], env=wine_env(), check=True)
     # Text files open in Notepad, as on Windows; a new prefix lacks the link.
-    setup = [['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], ['wineserver', '-w']]
+    commands = [['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], ['wineserver', '-w']]
     booted = os.environ.get('KESTREL_BOOTED_PREFIX', '')
     if os.path.isdir(booted):  # the virtual machine's, booted when it was made
         os.rename(booted, PREFIX)
     else:
-        setup.insert(0, ['wine', 'wineboot', '-i'])
+        commands.insert(0, ['wine', 'wineboot', '-i'])
     with open(f'{STATE}/wineboot.log', 'wb') as log:
-        for command in setup:
-            subprocess.run(WINE + command, env=wine_env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+        for command in commands:
+            subprocess.run(wine(*command), env=wine_env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                            check=True, timeout=300)
     shutil.copy(f'{DOUBLES}/SystemInfoDouble.exe', f'{SYSWOW64}/systeminfo.exe')
     shutil.copy(f'{DOUBLES}/Launcher.exe', f'{PREFIX}/drive_c')
@@ -91,29 +131,30 @@ def start():
 def start_services():
     """Wine's services start with the first program: let that not be a test's."""
     for command in (['wineserver', '-p'], ['wine', 'cmd', '/c', 'exit']):
-        subprocess.run(WINE + command, env=wine_env(), timeout=120, **QUIET)
+        subprocess.run(wine(*command), env=wine_env(), timeout=120, **QUIET)
 
 
 def end_programs():
     """Ends every program of this run's Wine prefix, and only those: its server
     ends its own clients. The services then start afresh."""
-    subprocess.run(WINE + ['wineserver', '-k'], env=wine_env(), timeout=60, **QUIET)
+    subprocess.run(wine('wineserver', '-k'), env=wine_env(), timeout=60, **QUIET)
     start_services()
 
 
 def stop():
+    """From outside the namespaces, which go with the last of their processes, and their mounts with them."""
     if os.path.exists(PREFIX):
         subprocess.run(['bash', f'{SCRIPTS}/wine-stop.sh'], env=wine_env(), timeout=60, **QUIET)
-    if os.path.exists(SCREEN_FILE):
-        subprocess.run(['kill', Path(SCREEN_FILE).read_text().split()[1]], **QUIET)
-    subprocess.run(['umount', f'{WORK}/full', f'{WORK}/read-only'], **QUIET)
+    for pid in (Path(SCREEN_FILE).read_text().split()[1] if os.path.exists(SCREEN_FILE) else None, holder()):
+        if pid:
+            subprocess.run(['kill', str(pid)], **QUIET)
     shutil.rmtree(STATE, ignore_errors=True)
 
 
 def set_log_pixels(dpi):
     """Scales the display, 96 being 100 %, as Windows' settings do: for every program started after."""
-    subprocess.run(WINE + ['wine', 'reg', 'add', 'HKCU\\Control Panel\\Desktop', '/v', 'LogPixels', '/t', 'REG_DWORD',
-                           '/d', str(dpi), '/f'], env=wine_env(), timeout=120, **QUIET)
+    subprocess.run(wine('wine', 'reg', 'add', 'HKCU\\Control Panel\\Desktop', '/v', 'LogPixels', '/t', 'REG_DWORD',
+                        '/d', str(dpi), '/f'), env=wine_env(), timeout=120, **QUIET)
     end_programs()
 
 
@@ -193,7 +234,7 @@ def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, e
     if len(program[0]) >= 260:  # a path too long for Wine's own launcher
         program.insert(0, 'C:\\Launcher.exe')
     with tempfile.TemporaryFile() as trace:
-        process = subprocess.Popen(WINE + ['wine'] + program, env=wine_env(WINEDEBUG=debug, **(env or {})),
+        process = subprocess.Popen(wine('wine', *program), env=wine_env(WINEDEBUG=debug, **(env or {})),
                                    cwd=folder, stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
         try:
             for caption, key in answers:
@@ -237,9 +278,15 @@ def main(action, *modules):
         if action == 'stop':
             stop_vm()
         return status
+    if action == 'start':
+        stop()
+        hold()
+        action = 'setup'
+    if action != 'stop' and os.environ.get('KESTREL_INSIDE') != str(holder()):
+        enter(action, *modules)
     if action == 'test':
         return subprocess.run([sys.executable, '-m', 'unittest', '-v', *modules], cwd=HERE).returncode
-    return {'start': start, 'stop': stop}[action]()
+    return {'setup': setup, 'stop': stop}[action]()
 
 
 def stop_vm():
