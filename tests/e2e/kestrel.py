@@ -70,14 +70,16 @@ def holder():
 def hold():
     """Starts the process that holds the namespaces: a host name, clocks 60 days on, mounts to come."""
     os.makedirs(STATE)
-    unshare = subprocess.Popen(['unshare', *USER_NAMESPACE, '--mount', '--uts', '--time', '--fork',
-                                f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}', 'sh', '-c',
-                                f'hostname {HOST_NAME} && echo $$ >{HOLDER}.new && mv {HOLDER}.new {HOLDER} && '
-                                'exec sleep infinity'], start_new_session=True, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL)
+    # Not ctest's output: it waits for everyone who holds that.
+    with open(f'{HOLDER}.log', 'w') as log:
+        unshare = subprocess.Popen(['unshare', *USER_NAMESPACE, '--mount', '--uts', '--time', '--fork',
+                                    f'--boottime={UPTIME_SHIFT}', f'--monotonic={UPTIME_SHIFT}', 'sh', '-c',
+                                    f'hostname {HOST_NAME} && echo $$ >{HOLDER}.new && mv {HOLDER}.new {HOLDER} && '
+                                    'exec sleep infinity'], start_new_session=True, stdin=subprocess.DEVNULL,
+                                   stdout=log, stderr=log)
     while not holder():
         if unshare.poll() is not None:
-            raise SystemExit(f'unshare could not make the namespaces (exit code {unshare.returncode})')
+            raise SystemExit('could not make the namespaces: ' + Path(f'{HOLDER}.log').read_text())
         time.sleep(0.05)
 
 
