@@ -41,6 +41,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPTS = os.path.join(HERE, '..', '..', 'scripts', 'windows')
 OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
 PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
+OK_OK = ((PROMPT, 'OK'), (PROMPT, 'OK'))
+# What the systeminfo double in the 32-bit system directory prints: a planted
+# copy would name its own folder.
+DOUBLE_OUTPUT = (b'Host Name:                 KESTREL-DOUBLE\r\n'
+                 b'Run From:                  C:\\windows\\syswow64\\systeminfo.exe\r\n')
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 # Under /var/tmp, which the Wine root shares, and on disk: a prefix takes 1.4 GB.
 STATE, DOUBLES = os.environ.get('KESTREL_E2E_STATE', ''), os.environ.get('KESTREL_DOUBLES', '')
@@ -194,6 +199,11 @@ def box_texts(trace):
             for text in re.findall(r'MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"', trace)]
 
 
+def started(run, marker):
+    """The processes that the run started whose trace line holds marker."""
+    return [line for line in trace_lines(run.trace, 'CreateProcessInternalW app ') if marker in line]
+
+
 def xdotool(*args):
     return subprocess.run(['xdotool', *args], env=wine_env(), capture_output=True, text=True).stdout.split()
 
@@ -227,17 +237,17 @@ def answer(window, key):
     raise AssertionError(f'box {window} stayed open; the screen is in {shot}')
 
 
-def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, env=None):
-    """Runs Kestrel.exe in folder, or the Windows path exe, and answers each
-    (caption, answer) box in turn; a box not shown before the program ends is
-    not answered."""
+def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, env=None, cwd=None):
+    """Runs Kestrel.exe in folder, or the Windows path exe, from folder or
+    cwd, and answers each (caption, answer) box in turn; a box not shown before
+    the program ends is not answered."""
     run = SimpleNamespace(returncode=None, boxes=0)
     program = [exe or windows_path(os.path.join(folder, 'Kestrel.exe'))]
     if len(program[0]) >= 260:  # a path too long for Wine's own launcher
         program.insert(0, 'C:\\Launcher.exe')
     with tempfile.TemporaryFile() as trace:
         process = subprocess.Popen(wine('wine', *program), env=wine_env(WINEDEBUG=debug, **(env or {})),
-                                   cwd=folder, stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
+                                   cwd=cwd or folder, stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
         try:
             for caption, key in answers:
                 # Either box, so that the wrong one fails the run now, not after every wait runs out.

@@ -8,22 +8,15 @@ import shutil
 import subprocess
 import unittest
 
-from kestrel import (DOUBLES, OVERRIDES, PREFIX, PROMPT, SYSWOW64, box_texts, end_programs, find_window, new_folder,
-                     report, run_kestrel, trace_lines, trace_text, windows_path)
+from kestrel import (DOUBLE_OUTPUT, DOUBLES, OK_OK, OVERRIDES, PREFIX, PROMPT, SYSWOW64, box_texts, end_programs,
+                     find_window, new_folder, report, run_kestrel, started, trace_lines, trace_text, windows_path)
 
 SAVE_PROMPT = ('Get System Information?\nPress OK to save system information to SInfo.txt\n\n'
                'File will be saved to the current program location')
 OPEN_PROMPT = 'Open File\nDo you want to open the saved file "SysInfo.txt"?\nPress OK to Open the File'
-# The double in the 32-bit system directory: a planted copy would name its own folder.
-DOUBLE_OUTPUT = (b'Host Name:                 KESTREL-DOUBLE\r\n'
-                 b'Run From:                  C:\\windows\\syswow64\\systeminfo.exe\r\n')
 ELEVEN_LINES = rb'^([^\r\n]*\r\n){10}Screen Width: [^\r\n]*\r\n'
 TRACE = '-all,trace+msgbox,trace+process'
-OK_OK, OK_CANCEL = ((PROMPT, 'OK'), (PROMPT, 'OK')), ((PROMPT, 'OK'), (PROMPT, 'Cancel'))
-
-
-def started(run, marker):
-    return [line for line in trace_lines(run.trace, 'CreateProcessInternalW app ') if marker in line]
+OK_CANCEL = ((PROMPT, 'OK'), (PROMPT, 'Cancel'))
 
 
 class FollowUp(unittest.TestCase):

@@ -7,10 +7,11 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from kestrel import (COMPUTER_NAME, ERROR, PREFIX, SCREEN, UPTIME_SHIFT, UTC_OFFSET, WORK, WORK_AREA, box_texts,
-                     new_folder, report, run_kestrel, set_log_pixels, trace_lines, trace_text, windows_path)
+from kestrel import (COMPUTER_NAME, DOUBLE_OUTPUT, ERROR, OK_OK, PREFIX, PROMPT, SCREEN, UPTIME_SHIFT, UTC_OFFSET, WORK,
+                     WORK_AREA, box_texts, end_programs, new_folder, report, run_kestrel, set_log_pixels, started,
+                     trace_lines, trace_text, windows_path)
 
-ANSWER_ERROR = ((ERROR, 'Return'),)
+ANSWER_ERROR, ESCAPE = ((ERROR, 'Return'),), ((PROMPT, 'Escape'),)
 
 
 def uptime():
@@ -26,12 +27,13 @@ def folder_for_report_path(length, base=None):
 
 
 class Report(unittest.TestCase):
-    def check_report(self, folder, user='kestrel', codepage='cp1252', env=None, program='Kestrel.exe', shown=None):
+    def check_report(self, folder, user='kestrel', codepage='cp1252', env=None, program='Kestrel.exe', shown=None,
+                     cwd=None, answers=ESCAPE):
         """shown: what the report holds in place of a text, where that is more than a '?' for each letter
-        that the code page lacks."""
+        that the code page lacks. With OK_OK, systeminfo's lines follow the report, and the viewer opens it."""
         before, uptime_before = datetime.datetime.now(UTC_OFFSET), uptime()
-        run = run_kestrel(folder, env=dict(env or {}, USER=user), debug='-all,err+environ,trace+file',
-                          exe=windows_path(os.path.join(folder, program)))
+        run = run_kestrel(folder, answers, debug='-all,err+environ,trace+file,trace+process',
+                          exe=windows_path(os.path.join(folder, program)), env=dict(env or {}, USER=user), cwd=cwd)
         after, uptime_after = datetime.datetime.now(UTC_OFFSET), uptime()
         self.assertEqual(run.returncode, 0)
         self.assertIn(f'{program}" in experimental wow64 mode', run.trace)
@@ -51,18 +53,24 @@ class Report(unittest.TestCase):
             'Screen Width: %d x Height: %d' % SCREEN]) + '\r\n'
         for text, written in (shown or {}).items():
             expected = expected.replace(text, written)
+        appended = DOUBLE_OUTPUT if answers == OK_OK else b''
         # CR LF after every line, the last included; no byte-order or end-of-file mark.
-        self.assertEqual(data.split(b'\r\n'), expected.encode(codepage, errors='replace').split(b'\r\n'))
+        self.assertEqual(data.split(b'\r\n'), (expected.encode(codepage, errors='replace') + appended).split(b'\r\n'))
         # Created or emptied, write-only, shared for reading only; then whole
-        # 128-byte blocks, and the rest at the close.
+        # 128-byte blocks, and the rest at the close. Kestrel's own thread
+        # only: cmd.exe opens the file too, to append.
         path = trace_text(directory + 'SInfo.txt')
-        self.assertEqual(trace_lines(run.trace, f'CreateFileW L"{path}"'),
+        thread = next(line for line in run.trace.splitlines() if f'CreateFileW L"{path}"' in line).split(':')[0]
+        own = '\n'.join(line for line in run.trace.splitlines() if line.startswith(thread + ':'))
+        self.assertEqual(trace_lines(own, f'CreateFileW L"{path}"'),
                          [f'CreateFileW L"{path}" GENERIC_WRITE FILE_SHARE_READ  creation 2 attributes 0x80'])
-        after_create = run.trace.split(f'CreateFileW L"{path}"', 1)[1]
+        after_create = own.split(f'CreateFileW L"{path}"', 1)[1]
         handle = trace_lines(after_create, 'CreateFileW returning ')[0].split()[-1]
         sizes = [int(line.split()[3]) for line in trace_lines(after_create, f':WriteFile {handle} ')]
-        self.assertEqual(sizes, [128] * (len(data) // 128) + [len(data) % 128])
-        return data
+        written = len(data) - len(appended)
+        self.assertEqual(sizes, [128] * (written // 128) + [written % 128])
+        if appended:
+            self.assertEqual([path in line for line in started(run, 'notepad.exe')], [True])
 
     def test_the_desktops_facts_replace_a_longer_report_from_a_second_download(self):
         # A browser names the second download of a file so.
@@ -79,11 +87,21 @@ class Report(unittest.TestCase):
                 ('C.UTF-8', 'cp1252', 'Иван', 'kestrel e2e', None),
                 ('C.UTF-8', 'cp1252', 'Jiří', 'Dvořák Ďábel', {'Jiří': 'Jirí', 'Dvořák Ďábel': 'Dvorák Dábel'}),
                 ('ja_JP.UTF-8', 'cp932', '山田表ソ', '表ソ サポート', None),
+                # Windows set to UTF-8: three bytes a letter, where every other code page needs two at most.
+                ('ka_GE.UTF-8', 'utf-8', 'ნიკოლოზბერიძე', 'მხარდაჭერა', None),
                 ('C.UTF-8', 'cp1252', 'u' * 254, 'kestrel e2e', None),
                 ('C.UTF-8', 'cp1252', 'u' * 255, 'kestrel e2e', {'u' * 255: 'Unknown'})):  # too long for the query
             with self.subTest(codepage=codepage, user=user[:8], length=len(user)):
                 self.check_report(new_folder(folder), user=user, codepage=codepage, env={'LC_ALL': locale},
                                   shown=shown)
+
+    def test_started_from_the_system_directory_all_lands_beside_the_program(self):
+        # As from a logon script or a scheduled task; the Run box starts in the profile.
+        self.addCleanup(end_programs)
+        cwd = f'{PREFIX}/drive_c/windows/system32'
+        self.check_report(new_folder(), cwd=cwd, answers=OK_OK)
+        for system in (cwd, f'{PREFIX}/drive_c/windows/syswow64'):
+            self.assertFalse(os.path.exists(f'{system}/SInfo.txt'))
 
     def test_a_display_scaled_to_200_percent_reports_its_own_pixels(self):
         set_log_pixels(192)
