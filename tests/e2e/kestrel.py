@@ -148,6 +148,17 @@ def end_programs():
     start_services()
 
 
+def close_viewer():
+    """Ends the viewer that a run opened on its report, by its process id; where
+    none shows, every program of the prefix."""
+    window = find_window('SInfo\\.txt')
+    pid = xdotool('getwindowpid', window) if window else []
+    if pid:
+        subprocess.run(['kill', pid[0]], check=True)
+    else:
+        end_programs()
+
+
 def stop():
     """From outside the namespaces, which go with the last of their processes, and their mounts with them."""
     if os.path.exists(PREFIX):

@@ -1,15 +1,16 @@
 """The two prompts after the report, systeminfo appended through cmd.exe, and
-the report opened, driven through the real boxes. A case that leaves programs
-running (the viewer, a systeminfo that outlived the wait) ends them with all
-other programs of its Wine prefix, and of no other."""
+the report opened, driven through the real boxes. A case that leaves the
+viewer open ends it by its process id; one that leaves a systeminfo running
+ends every program of its Wine prefix, and of no other."""
 import os
 import re
 import shutil
 import subprocess
 import unittest
 
-from kestrel import (DOUBLE_OUTPUT, DOUBLES, OK_OK, OVERRIDES, PREFIX, PROMPT, SYSWOW64, box_texts, end_programs,
-                     find_window, new_folder, report, run_kestrel, started, trace_lines, trace_text, windows_path)
+from kestrel import (DOUBLE_OUTPUT, DOUBLES, OK_OK, OVERRIDES, PREFIX, PROMPT, SYSWOW64, box_texts, close_viewer,
+                     end_programs, find_window, new_folder, report, run_kestrel, started, trace_lines, trace_text,
+                     windows_path)
 
 SAVE_PROMPT = ('Get System Information?\nPress OK to save system information to SInfo.txt\n\n'
                'File will be saved to the current program location')
@@ -36,7 +37,7 @@ class FollowUp(unittest.TestCase):
     def test_ok_appends_systeminfo_on_a_share_and_ok_again_opens_the_report(self):
         # Started from where support desks hand out tools: a network share.
         folder, share = new_folder(), '\\\\fileserver\\support tools'
-        self.addCleanup(end_programs)
+        self.addCleanup(close_viewer)
         os.makedirs(f'{PREFIX}/dosdevices/unc/fileserver', exist_ok=True)
         os.symlink(folder, f'{PREFIX}/dosdevices/unc/fileserver/support tools')
         self.addCleanup(os.remove, f'{PREFIX}/dosdevices/unc/fileserver/support tools')

@@ -8,7 +8,7 @@ import unittest
 from pathlib import Path
 
 from kestrel import (COMPUTER_NAME, DOUBLE_OUTPUT, ERROR, OK_OK, PREFIX, PROMPT, SCREEN, UPTIME_SHIFT, UTC_OFFSET, WORK,
-                     WORK_AREA, box_texts, end_programs, new_folder, report, run_kestrel, set_log_pixels, started,
+                     WORK_AREA, box_texts, close_viewer, new_folder, report, run_kestrel, set_log_pixels, started,
                      trace_lines, trace_text, windows_path)
 
 ANSWER_ERROR, ESCAPE = ((ERROR, 'Return'),), ((PROMPT, 'Escape'),)
@@ -97,7 +97,7 @@ class Report(unittest.TestCase):
 
     def test_started_from_the_system_directory_all_lands_beside_the_program(self):
         # As from a logon script or a scheduled task; the Run box starts in the profile.
-        self.addCleanup(end_programs)
+        self.addCleanup(close_viewer)
         cwd = f'{PREFIX}/drive_c/windows/system32'
         self.check_report(new_folder(), cwd=cwd, answers=OK_OK)
         for system in (cwd, f'{PREFIX}/drive_c/windows/syswow64'):
