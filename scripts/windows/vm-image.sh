@@ -33,7 +33,7 @@ fail() {
 step() { echo "  $1 ($((SECONDS - start)) s)" >&2; }
 
 start=$SECONDS
-echo "Making the virtual machine $image (once: about 2 minutes, 3.7 GB; log in $log)" >&2
+echo "Making the virtual machine $image (once: about 3 minutes, 3.5 GB; log in $log)" >&2
 mkdir "$partial"
 # A small initrd, made as the kernel is installed: it only has to find the disk.
 modules='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/usr/share/initramfs-tools/modules.d" &&

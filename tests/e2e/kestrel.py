@@ -41,7 +41,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPTS = os.path.join(HERE, '..', '..', 'scripts', 'windows')
 OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
 PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
-OK_OK = ((PROMPT, 'OK'), (PROMPT, 'OK'))
+ESCAPE, OK_OK = ((PROMPT, 'Escape'),), ((PROMPT, 'OK'), (PROMPT, 'OK'))
 # What the systeminfo double in the 32-bit system directory prints: a planted
 # copy would name its own folder.
 DOUBLE_OUTPUT = (b'Host Name:                 KESTREL-DOUBLE\r\n'
@@ -248,7 +248,7 @@ def answer(window, key):
     raise AssertionError(f'box {window} stayed open; the screen is in {shot}')
 
 
-def run_kestrel(folder, answers=((PROMPT, 'Escape'),), debug='-all', exe=None, env=None, cwd=None):
+def run_kestrel(folder, answers=ESCAPE, debug='-all', exe=None, env=None, cwd=None):
     """Runs Kestrel.exe in folder, or the Windows path exe, from folder or
     cwd, and answers each (caption, answer) box in turn; a box not shown before
     the program ends is not answered."""

@@ -7,11 +7,11 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from kestrel import (COMPUTER_NAME, DOUBLE_OUTPUT, ERROR, OK_OK, PREFIX, PROMPT, SCREEN, UPTIME_SHIFT, UTC_OFFSET, WORK,
+from kestrel import (COMPUTER_NAME, DOUBLE_OUTPUT, ERROR, ESCAPE, OK_OK, PREFIX, SCREEN, UPTIME_SHIFT, UTC_OFFSET, WORK,
                      WORK_AREA, box_texts, close_viewer, new_folder, report, run_kestrel, set_log_pixels, started,
                      trace_lines, trace_text, windows_path)
 
-ANSWER_ERROR, ESCAPE = ((ERROR, 'Return'),), ((PROMPT, 'Escape'),)
+ANSWER_ERROR = ((ERROR, 'Return'),)
 
 
 def uptime():
