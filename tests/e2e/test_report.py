@@ -7,11 +7,17 @@ import tempfile
 import unittest
 from pathlib import Path
 
+import pefile
+
 from kestrel import (COMPUTER_NAME, DOUBLE_OUTPUT, ERROR, ESCAPE, OK_OK, PREFIX, SCREEN, UPTIME_SHIFT, UTC_OFFSET, WORK,
                      WORK_AREA, box_texts, close_viewer, new_folder, report, run_kestrel, set_log_pixels, started,
                      trace_lines, trace_text, windows_path)
 
 ANSWER_ERROR = ((ERROR, 'Return'),)
+# What Wine's relay channel prints of a call, with its argument words and its return address.
+RELAY_CALL = re.compile(r'^(\w+):Call \w+\.(\w+)\(((?:[^"]|"(?:[^"\\]|\\.)*")*)\) ret=([0-9a-f]+)$')
+RELAY_RETURN = re.compile(r'^(\w+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$')
+WC_ERR_INVALID_CHARS = 0x80
 
 
 def uptime():
@@ -28,11 +34,12 @@ def folder_for_report_path(length, base=None):
 
 class Report(unittest.TestCase):
     def check_report(self, folder, user='kestrel', codepage='cp1252', env=None, program='Kestrel.exe', shown=None,
-                     cwd=None, answers=ESCAPE):
+                     cwd=None, answers=ESCAPE, relay=False):
         """shown: what the report holds in place of a text, where that is more than a '?' for each letter
-        that the code page lacks. With OK_OK, systeminfo's lines follow the report, and the viewer opens it."""
+        that the code page lacks. With OK_OK, systeminfo's lines follow the report, and the viewer opens it.
+        relay: the exe's own conversion calls are checked too."""
         before, uptime_before = datetime.datetime.now(UTC_OFFSET), uptime()
-        run = run_kestrel(folder, answers, debug='-all,err+environ,trace+file,trace+process',
+        run = run_kestrel(folder, answers, debug='-all,err+environ,trace+file,trace+process' + ',+relay' * relay,
                           exe=windows_path(os.path.join(folder, program)), env=dict(env or {}, USER=user), cwd=cwd)
         after, uptime_after = datetime.datetime.now(UTC_OFFSET), uptime()
         self.assertEqual(run.returncode, 0)
@@ -71,6 +78,43 @@ class Report(unittest.TestCase):
         self.assertEqual(sizes, [128] * (written // 128) + [written % 128])
         if appended:
             self.assertEqual([path in line for line in started(run, 'notepad.exe')], [True])
+        if relay:
+            self.check_conversions(run.trace, os.path.join(folder, program))
+
+    def check_conversions(self, trace, exe):
+        """The exe's own WideCharToMultiByte calls, as Windows takes them. On
+        the UTF-8 code page (and GB18030, ISCII, the ISO-2022 ones) Windows
+        fails the call for any flag but WC_ERR_INVALID_CHARS
+        (ERROR_INVALID_FLAGS) and for a default character or a used-default
+        flag (ERROR_INVALID_PARAMETER): every line would be written empty. Wine
+        converts anyway, so the report alone cannot show such a fault."""
+        pe = pefile.PE(exe, fast_load=True)
+        start = pe.OPTIONAL_HEADER.ImageBase
+        own = range(start, start + pe.OPTIONAL_HEADER.SizeOfImage)
+        calls, results, thread = [], [], None
+        for line in trace.splitlines():
+            if (call := RELAY_CALL.match(line)) and int(call[4], 16) in own and thread in (None, call[1]):
+                thread = call[1]
+                words = [int(word.split()[0], 16) for word in re.sub(r'L"(?:[^"\\]|\\.)*"(\.\.\.)?', '', call[3])
+                         .split(',')]
+                calls.append((call[2], words))
+            elif (result := RELAY_RETURN.match(line)) and int(result[4], 16) in own and result[1] == thread:
+                results.append(int(result[3], 16))
+        self.assertEqual(len(calls), len(results), 'a call of the exe that did not return')
+        codepage = [result for (name, _), result in zip(calls, results) if name == 'GetACP']
+        conversions = [(words, result) for (name, words), result in zip(calls, results)
+                       if name == 'WideCharToMultiByte']
+        # Nine lines with text, each sized and then converted.
+        self.assertEqual((codepage, len(conversions)), ([65001], 18))
+        for n, ((sizing, needed), (converting, _)) in enumerate(zip(conversions[::2], conversions[1::2]), 1):
+            for words, call in ((sizing, f'sizing call {n}'), (converting, f'conversion {n}')):
+                self.assertEqual(words[0], codepage[0], f'{call}: code page')
+                self.assertIn(words[1], (0, WC_ERR_INVALID_CHARS), f'{call}: dwFlags')
+                self.assertEqual(words[6:], [0, 0], f'{call}: lpDefaultChar and lpUsedDefaultChar')
+            self.assertEqual(sizing[4:6], [0, 0], f'sizing call {n}: lpMultiByteStr and cbMultiByte')
+            self.assertEqual(converting[2:4], sizing[2:4], f'conversion {n}: lpWideCharStr and cchWideChar')
+            self.assertNotEqual(converting[4], 0, f'conversion {n}: lpMultiByteStr')
+            self.assertEqual(converting[5], needed, f'conversion {n}: cbMultiByte, where sizing asked for {needed}')
 
     def test_the_desktops_facts_replace_a_longer_report_from_a_second_download(self):
         # A browser names the second download of a file so.
@@ -93,7 +137,7 @@ class Report(unittest.TestCase):
                 ('C.UTF-8', 'cp1252', 'u' * 255, 'kestrel e2e', {'u' * 255: 'Unknown'})):  # too long for the query
             with self.subTest(codepage=codepage, user=user[:8], length=len(user)):
                 self.check_report(new_folder(folder), user=user, codepage=codepage, env={'LC_ALL': locale},
-                                  shown=shown)
+                                  shown=shown, relay=codepage == 'utf-8')
 
     def test_started_from_the_system_directory_all_lands_beside_the_program(self):
         # As from a logon script or a scheduled task; the Run box starts in the profile.
