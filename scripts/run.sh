@@ -24,9 +24,9 @@ WINEPREFIX=$(mktemp -d /var/tmp/kestrel-prefix-XXXXXX)
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 unset DISPLAY
 trap 'bash "$windows"/wine-stop.sh; rm -rf "$WINEPREFIX" "$folder"' EXIT
-if [ -d "${KESTREL_BOOTED_PREFIX:-}" ]; then
+if [ -d "${KESTREL_BOOTED_PREFIXES:-}/1" ]; then
     # The virtual machine's, booted when it was made: a boot there takes a minute.
-    rmdir "$WINEPREFIX" && mv "$KESTREL_BOOTED_PREFIX" "$WINEPREFIX"
+    rmdir "$WINEPREFIX" && mv "$KESTREL_BOOTED_PREFIXES/1" "$WINEPREFIX"
 else
     bash "$windows"/wine.sh wine wineboot -i >/dev/null 2>&1
 fi

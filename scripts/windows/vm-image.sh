@@ -39,7 +39,7 @@ mkdir "$partial"
 modules='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/usr/share/initramfs-tools/modules.d" &&
 echo MODULES=list >"$1/etc/initramfs-tools/conf.d/kestrel" &&
 printf "%s\n" virtio_pci virtio_blk ext4 >"$1/usr/share/initramfs-tools/modules.d/kestrel"'
-bash "$here/wine-root.sh" --tar "$partial/root.tar" --include=linux-image-amd64,kmod,procps,python3,xvfb,x11-utils,xdotool \
+bash "$here/wine-root.sh" --tar "$partial/root.tar" --include=linux-image-amd64,kmod,procps,python3,python3-pefile,xvfb,x11-utils,xdotool \
     --setup-hook="$modules" --customize-hook="upload $here/vm-init.sh /kestrel-init" \
     --customize-hook='chmod 755 "$1/kestrel-init"' >"$log" 2>&1 ||
     fail "its root could not be made (is the network reachable?)"
@@ -53,10 +53,12 @@ bwrap --ro-bind "$root" / --dev /dev --proc /proc --bind "$partial" /mnt \
     /usr/sbin/mke2fs -q -F -t ext4 -L kestrel -d /mnt/root.tar /mnt/disk.ext4 6G >>"$log" 2>&1 || fail "mke2fs failed"
 rm "$partial/root.tar"
 step "disk made"
-python3 "$here/vm.py" exec --image "$partial" --write -- sh -ec 'mkdir -p "${KESTREL_BOOTED_PREFIX%/*}"
-    export WINEPREFIX=$KESTREL_BOOTED_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= USER=kestrel
-    wine wineboot -i && wineserver -w' >>"$log" 2>&1 || fail "the Wine prefix could not be booted in it"
-step "Wine prefix booted in it"
+# One booted, the other a copy of it: a boot takes a minute or more there.
+python3 "$here/vm.py" exec --image "$partial" --write -- sh -ec 'mkdir -p "$KESTREL_BOOTED_PREFIXES"
+    export WINEPREFIX=$KESTREL_BOOTED_PREFIXES/1 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= USER=kestrel
+    wine wineboot -i && wineserver -w && cp -a "$WINEPREFIX" "$KESTREL_BOOTED_PREFIXES/2"' >>"$log" 2>&1 ||
+    fail "the Wine prefixes could not be booted in it"
+step "two Wine prefixes booted in it"
 mv "$partial" "$image"
 # Machines of earlier recipes are not used again; they are large.
 find "$cache" -maxdepth 1 -name 'vm-*' ! -name "vm-$key*" ! -name vm.lock -exec rm -rf {} +

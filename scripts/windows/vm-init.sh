@@ -9,8 +9,9 @@
 #                status, once it has ended, to NAME.status
 #   halt         made by the host: power off once the running commands are done
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
-# This machine is the Wine root itself, and it has a prefix booted when the disk was made.
-export KESTREL_WINE_ROOT=/ KESTREL_BOOTED_PREFIX=/var/lib/kestrel/prefix
+# This machine is the Wine root itself, and it has two prefixes booted when the disk was made,
+# one for each desk of the tests (1 and 2).
+export KESTREL_WINE_ROOT=/ KESTREL_BOOTED_PREFIXES=/var/lib/kestrel/prefixes
 
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys

@@ -22,20 +22,30 @@ mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/*.sources 2>/
 [ -n "$mirror" ] || mirror=$(awk '$1 == "deb" { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
 mirror=${mirror:-http://deb.debian.org/debian}
 
+cache=${KESTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel}
+# The packages, kept for the next recipe: the virtual machine's root holds
+# this root's and a few more, and downloads only those.
+debs=$cache/debs
+
 # Wine's 32-bit DLLs come from libwine:i386, unpacked, never installed: installed,
 # it would pull in 32-bit Linux libraries. ru_RU, ja_JP and ka_GE give Wine the
 # ANSI code pages 1251, 932 and, as Windows set to UTF-8 has, 65001. mke2fs and
 # libarchive make the virtual machine's disk from a tarball.
-dlls='cd /tmp && apt-get download -q libwine:i386 && dpkg-deb -x libwine_*_i386.deb libwine &&
-cp -a libwine/usr/lib/i386-linux-gnu/wine/i386-windows/. /usr/lib/x86_64-linux-gnu/wine/i386-windows/ &&
-rm -rf libwine libwine_*_i386.deb && localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 &&
+dlls='cd /var/cache/apt/archives && deb=$(apt-get download --print-uris libwine:i386 | cut -d" " -f2) &&
+{ [ -f "$deb" ] || apt-get download -q libwine:i386; } && dpkg-deb -x "$deb" /tmp/libwine &&
+cp -a /tmp/libwine/usr/lib/i386-linux-gnu/wine/i386-windows/. /usr/lib/x86_64-linux-gnu/wine/i386-windows/ &&
+rm -rf /tmp/libwine && localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 &&
 localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 && localedef -i ka_GE -f UTF-8 ka_GE.UTF-8'
 recipe() { # TARGET [OPTION]...: the root as a tarball at TARGET, '-' for standard output
     local target=$1
     shift
+    mkdir -p "$debs"
     mmdebstrap --variant=minbase --architectures=amd64,i386 --include=wine,wine64,locales,e2fsprogs,libarchive13t64 \
         --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
-        --customize-hook="chroot \"\$1\" sh -ec '$dlls'" --format=tar "$@" trixie "$target" "$mirror"
+        --skip=essential/unlink --setup-hook='mkdir -p "$1/var/cache/apt/archives"' \
+        --setup-hook="sync-in $debs /var/cache/apt/archives/" \
+        --customize-hook="chroot \"\$1\" sh -ec '$dlls'" \
+        --customize-hook="sync-out /var/cache/apt/archives $debs" --format=tar "$@" trixie "$target" "$mirror"
 }
 if [ "${1:-}" = --tar ]; then
     target=$2
@@ -44,7 +54,6 @@ if [ "${1:-}" = --tar ]; then
     exit
 fi
 
-cache=${KESTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel}
 key=$(sha256sum "${BASH_SOURCE[0]}" | cut -c1-16)
 root=$cache/wine-root-$key
 [ -d "$root" ] && { echo "$root"; exit 0; }

@@ -13,8 +13,14 @@ process holds for the whole run; the harness works inside them, and every Wine
 program, its server included, runs there with the clocks moved on. They need
 no root: an ordinary user makes them in a user namespace, where it is root.
 
-A run ends only what it started: the programs of its own Wine prefix (through
-that prefix's server), its own X server, namespaces and virtual machine.
+A run has two desks, each a screen and a Wine prefix of its own, so that a
+case that waits (the 55.5 s bound) goes on beside the others; KESTREL_DESK
+(1 or 2) says which a test takes. Desk 1 is set up by start, desk 2 by the
+first test that takes it. The namespaces, and so the test folders, the full
+disk and the read-only folder, are the run's, for both desks.
+
+A run ends only what it started: the programs of its own Wine prefixes (through
+each prefix's server), its own X servers, namespaces and virtual machine.
 
     kestrel.py start | test MODULE... | stop
 
@@ -22,6 +28,7 @@ start makes what the tests share and stop removes it; test runs unittest
 modules. Where this kernel runs no 32-bit code (or with KESTREL_VM=1), start
 boots a virtual machine, and all three run there instead."""
 import datetime
+import glob
 import os
 import re
 import shutil
@@ -40,6 +47,7 @@ WORK_AREA = (48, 32, 1318, 732)  # left, top, right, bottom: all different, none
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPTS = os.path.join(HERE, '..', '..', 'scripts', 'windows')
 OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
+RELAYED = ('GetACP', 'WideCharToMultiByte')  # the calls that +relay shows
 PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
 ESCAPE, OK_OK = ((PROMPT, 'Escape'),), ((PROMPT, 'OK'), (PROMPT, 'OK'))
 # What the systeminfo double in the 32-bit system directory prints: a planted
@@ -49,16 +57,22 @@ DOUBLE_OUTPUT = (b'Host Name:                 KESTREL-DOUBLE\r\n'
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 # Under /var/tmp, which the Wine root shares, and on disk: a prefix takes 1.4 GB.
 STATE, DOUBLES = os.environ.get('KESTREL_E2E_STATE', ''), os.environ.get('KESTREL_DOUBLES', '')
-PREFIX, WORK, SCREEN_FILE = f'{STATE}/prefix', f'{STATE}/work', f'{STATE}/screen'
+DESK_NUMBER = os.environ.get('KESTREL_DESK', '1')
+DESK = f'{STATE}/desk-{DESK_NUMBER}'
+PREFIX, WORK, SCREEN_FILE = f'{DESK}/prefix', f'{STATE}/work', f'{DESK}/screen'
 HOLDER = f'{STATE}/holder'  # the pid of the process that holds the namespaces
 USER_NAMESPACE = ['--user', '--map-root-user'] if os.getuid() else []
 VM = STATE + '.vm'  # the virtual machine's folder, while one runs the tests
 SYSWOW64 = f'{PREFIX}/drive_c/windows/syswow64'  # where a 32-bit cmd.exe finds systeminfo
 
 
+def screen(desk=DESK):
+    """The display number and the X server's pid of desk, once it has one."""
+    return Path(f'{desk}/screen').read_text().split() if os.path.exists(f'{desk}/screen') else ['', '']
+
+
 def wine_env(**extra):
-    display = Path(SCREEN_FILE).read_text().split()[0] if os.path.exists(SCREEN_FILE) else ''
-    return dict(os.environ, DISPLAY=f':{display}', WINEPREFIX=PREFIX, WINEDEBUG='-all', USER='kestrel',
+    return dict(os.environ, DISPLAY=f':{screen()[0]}', WINEPREFIX=PREFIX, WINEDEBUG='-all', USER='kestrel',
                 WINEDLLOVERRIDES=OVERRIDES + ';systeminfo.exe=n', LC_ALL='C.UTF-8', TZ=ZONE) | extra
 
 
@@ -102,13 +116,18 @@ def wine(*command):
 
 
 def setup():
-    # Wine's server sees only what was mounted before it started.
+    # Wine's servers see only what was mounted before they started.
     for name, size in (('full', '512k'), ('read-only', '1m')):
         os.makedirs(f'{WORK}/{name}')
         subprocess.run(['mount', '-t', 'tmpfs', '-o', f'size={size}', 'tmpfs', f'{WORK}/{name}'], check=True)
         new_folder(name, WORK)
     subprocess.run(['dd', 'if=/dev/zero', f'of={WORK}/full/fill', 'bs=4k'], **QUIET)
     subprocess.run(['mount', '-o', 'remount,ro,bind', f'{WORK}/read-only'], check=True)
+    set_up_desk()
+
+
+def set_up_desk():
+    os.makedirs(DESK)
     # A free display of its own; kept as it is when a client leaves (-noreset),
     # so that the task bars' work area stays.
     xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '%dx%dx24' % SCREEN, '-nolisten', 'tcp',
@@ -120,13 +139,19 @@ def setup():
     subprocess.run(['xprop', '-root', '-f', '_NET_WORKAREA', '32c', '-set', '_NET_WORKAREA',
                     f'{left},{top},{right - left},{bottom - top}'], env=wine_env(), check=True)
     # Text files open in Notepad, as on Windows; a new prefix lacks the link.
-    commands = [['wine', 'reg', 'add', 'HKCR\\.txt', '/ve', '/d', 'txtfile', '/f'], ['wineserver', '-w']]
-    booted = os.environ.get('KESTREL_BOOTED_PREFIX', '')
-    if os.path.isdir(booted):  # the virtual machine's, booted when it was made
+    # The relay channel, where a case asks for it, shows the calls a check
+    # reads and no others: a whole run's would be 465,000 lines.
+    Path(f'{DESK}/setup.reg').write_text(
+        'REGEDIT4\n\n[HKEY_CLASSES_ROOT\\.txt]\n@="txtfile"\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n'
+        f'"RelayInclude"="{";".join(f"{dll}.{name}" for name in RELAYED for dll in ("kernel32", "kernelbase"))}"\n')
+    commands = [['wine', 'reg', 'import', windows_path(f'{DESK}/setup.reg')], ['wineserver', '-w']]
+    # The virtual machine's, booted when it was made: one for each desk.
+    booted = f'{os.environ.get("KESTREL_BOOTED_PREFIXES")}/{DESK_NUMBER}'
+    if os.path.isdir(booted):
         os.rename(booted, PREFIX)
     else:
         commands.insert(0, ['wine', 'wineboot', '-i'])
-    with open(f'{STATE}/wineboot.log', 'wb') as log:
+    with open(f'{DESK}/wineboot.log', 'wb') as log:
         for command in commands:
             subprocess.run(wine(*command), env=wine_env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                            check=True, timeout=300)
@@ -161,9 +186,13 @@ def close_viewer():
 
 def stop():
     """From outside the namespaces, which go with the last of their processes, and their mounts with them."""
-    if os.path.exists(PREFIX):
-        subprocess.run(['bash', f'{SCRIPTS}/wine-stop.sh'], env=wine_env(), timeout=60, **QUIET)
-    for pid in (Path(SCREEN_FILE).read_text().split()[1] if os.path.exists(SCREEN_FILE) else None, holder()):
+    pids = [holder()]
+    for desk in glob.glob(f'{STATE}/desk-*'):
+        if os.path.exists(f'{desk}/prefix'):
+            subprocess.run(['bash', f'{SCRIPTS}/wine-stop.sh'], env=dict(os.environ, WINEPREFIX=f'{desk}/prefix'),
+                           timeout=60, **QUIET)
+        pids.append(screen(desk)[1])
+    for pid in pids:
         if pid:
             subprocess.run(['kill', str(pid)], **QUIET)
     shutil.rmtree(STATE, ignore_errors=True)
@@ -280,7 +309,8 @@ def run_kestrel(folder, answers=ESCAPE, debug='-all', exe=None, env=None, cwd=No
 
 def in_vm(*command):
     """Runs this script's command in the virtual machine; its exit status."""
-    env = [f'--env={name}={os.environ[name]}' for name in ('KESTREL_E2E_STATE', 'KESTREL_EXE', 'KESTREL_DOUBLES')]
+    env = [f'--env={name}={os.environ[name]}' for name in ('KESTREL_E2E_STATE', 'KESTREL_EXE', 'KESTREL_DOUBLES')
+           if name in os.environ] + [f'--env=KESTREL_DESK={DESK_NUMBER}']
     return subprocess.run([sys.executable, f'{SCRIPTS}/vm.py', 'run', VM, '--cd', HERE,
                            '--env=PYTHONDONTWRITEBYTECODE=1', *env, '--', 'python3', 'kestrel.py', *command]).returncode
 
@@ -308,6 +338,8 @@ def main(action, *modules):
     if action != 'stop' and os.environ.get('KESTREL_INSIDE') != str(holder()):
         enter(action, *modules)
     if action == 'test':
+        if not os.path.isdir(DESK):  # one test at a time takes a desk, so no other is setting it up
+            set_up_desk()
         return subprocess.run([sys.executable, '-m', 'unittest', '-v', *modules], cwd=HERE).returncode
     return {'setup': setup, 'stop': stop}[action]()
 
