@@ -31,8 +31,9 @@ debs=$cache/debs
 # it would pull in 32-bit Linux libraries. ru_RU, ja_JP and ka_GE give Wine the
 # ANSI code pages 1251, 932 and, as Windows set to UTF-8 has, 65001. mke2fs and
 # libarchive make the virtual machine's disk from a tarball.
-dlls='cd /var/cache/apt/archives && deb=$(apt-get download --print-uris libwine:i386 | cut -d" " -f2) &&
-{ [ -f "$deb" ] || apt-get download -q libwine:i386; } && dpkg-deb -x "$deb" /tmp/libwine &&
+# apt-get download skips a package that is there already, with the same hash.
+dlls='cd /var/cache/apt/archives && apt-get download -q libwine:i386 &&
+dpkg-deb -x "libwine_$(dpkg-query -W -f "\${Version}" libwine:amd64 | sed s/:/%3a/)_i386.deb" /tmp/libwine &&
 cp -a /tmp/libwine/usr/lib/i386-linux-gnu/wine/i386-windows/. /usr/lib/x86_64-linux-gnu/wine/i386-windows/ &&
 rm -rf /tmp/libwine && localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 &&
 localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 && localedef -i ka_GE -f UTF-8 ka_GE.UTF-8'
