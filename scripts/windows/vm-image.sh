@@ -14,7 +14,8 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(bash "$here/wine-root.sh")
 cache=${KESTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel}
-key=$(cat "$here/wine-root.sh" "$here/vm-image.sh" "$here/vm-init.sh" | sha256sum | cut -c1-16)
+settings=$here/../../tests/e2e/desk.reg  # the tests' settings of a Wine prefix
+key=$(cat "$here/wine-root.sh" "$here/vm-image.sh" "$here/vm-init.sh" "$settings" | sha256sum | cut -c1-16)
 image=$cache/vm-$key
 [ -d "$image" ] && { echo "$image"; exit 0; }
 
@@ -53,10 +54,13 @@ bwrap --ro-bind "$root" / --dev /dev --proc /proc --bind "$partial" /mnt \
     /usr/sbin/mke2fs -q -F -t ext4 -L kestrel -d /mnt/root.tar /mnt/disk.ext4 6G >>"$log" 2>&1 || fail "mke2fs failed"
 rm "$partial/root.tar"
 step "disk made"
-# One booted, the other a copy of it: a boot takes a minute or more there.
-python3 "$here/vm.py" exec --image "$partial" --write -- sh -ec 'mkdir -p "$KESTREL_BOOTED_PREFIXES"
+# One booted with the tests' settings, the other a copy of it: a boot takes a
+# minute or more there.
+settings=$(cd "${settings%/*}" && pwd)/${settings##*/}
+python3 "$here/vm.py" exec --image "$partial" --write --share "${settings%/*}" -- sh -ec 'mkdir -p "$KESTREL_BOOTED_PREFIXES"
     export WINEPREFIX=$KESTREL_BOOTED_PREFIXES/1 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= USER=kestrel
-    wine wineboot -i && wineserver -w && cp -a "$WINEPREFIX" "$KESTREL_BOOTED_PREFIXES/2"' >>"$log" 2>&1 ||
+    wine wineboot -i && wine reg import "Z:$(echo "$0" | tr / \\\\)" && wineserver -w &&
+    cp -a "$WINEPREFIX" "$KESTREL_BOOTED_PREFIXES/2"' "$settings" >>"$log" 2>&1 ||
     fail "the Wine prefixes could not be booted in it"
 step "two Wine prefixes booted in it"
 mv "$partial" "$image"

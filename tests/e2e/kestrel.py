@@ -47,7 +47,6 @@ WORK_AREA = (48, 32, 1318, 732)  # left, top, right, bottom: all different, none
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPTS = os.path.join(HERE, '..', '..', 'scripts', 'windows')
 OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
-RELAYED = ('GetACP', 'WideCharToMultiByte')  # the calls that +relay shows
 PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
 ESCAPE, OK_OK = ((PROMPT, 'Escape'),), ((PROMPT, 'OK'), (PROMPT, 'OK'))
 # What the systeminfo double in the 32-bit system directory prints: a planted
@@ -138,19 +137,15 @@ def set_up_desk():
     left, top, right, bottom = WORK_AREA
     subprocess.run(['xprop', '-root', '-f', '_NET_WORKAREA', '32c', '-set', '_NET_WORKAREA',
                     f'{left},{top},{right - left},{bottom - top}'], env=wine_env(), check=True)
-    # Text files open in Notepad, as on Windows; a new prefix lacks the link.
-    # The relay channel, where a case asks for it, shows the calls a check
-    # reads and no others: a whole run's would be 465,000 lines.
-    Path(f'{DESK}/setup.reg').write_text(
-        'REGEDIT4\n\n[HKEY_CLASSES_ROOT\\.txt]\n@="txtfile"\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n'
-        f'"RelayInclude"="{";".join(f"{dll}.{name}" for name in RELAYED for dll in ("kernel32", "kernelbase"))}"\n')
-    commands = [['wine', 'reg', 'import', windows_path(f'{DESK}/setup.reg')], ['wineserver', '-w']]
-    # The virtual machine's, booted when it was made: one for each desk.
+    # The virtual machine's, booted with these settings when it was made: one for each desk.
     booted = f'{os.environ.get("KESTREL_BOOTED_PREFIXES")}/{DESK_NUMBER}'
     if os.path.isdir(booted):
         os.rename(booted, PREFIX)
+        commands = []
     else:
-        commands.insert(0, ['wine', 'wineboot', '-i'])
+        shutil.copy(f'{HERE}/desk.reg', DESK)  # where Wine's root sees it
+        commands = [['wine', 'wineboot', '-i'], ['wine', 'reg', 'import', windows_path(f'{DESK}/desk.reg')],
+                    ['wineserver', '-w']]
     with open(f'{DESK}/wineboot.log', 'wb') as log:
         for command in commands:
             subprocess.run(wine(*command), env=wine_env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log,

@@ -96,7 +96,7 @@ class Report(unittest.TestCase):
             if (call := RELAY_CALL.match(line)) and int(call[4], 16) in own and thread in (None, call[1]):
                 thread = call[1]
                 words = [int(word.split()[0], 16) for word in re.sub(r'L"(?:[^"\\]|\\.)*"(\.\.\.)?', '', call[3])
-                         .split(',')]
+                         .split(',') if word]
                 calls.append((call[2], words))
             elif (result := RELAY_RETURN.match(line)) and int(result[4], 16) in own and result[1] == thread:
                 results.append(int(result[3], 16))
