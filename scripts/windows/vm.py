@@ -100,10 +100,13 @@ def image_folder(image):
 def keep(state, image, owner, accel, write):
     """The keeper: runs qemu until halted, interrupted or orphaned, then cleans up."""
     shares = [line.split(' ', 1) for line in open(f'{state}/io/shares').read().splitlines()]
+    # tsc=reliable: under software emulation on a busy host the clock watchdog
+    # may call the TSC unstable, and the kernel then rewrites its own code while
+    # the other processor runs it, an oops seen here some seconds after the boot.
     command = ['qemu-system-x86_64', '-accel', accel, '-smp', '2', '-m', '3072', '-nodefaults', '-display', 'none',
                '-no-reboot', '-serial', f'file:{state}/console.log',
                '-kernel', f'{image}/vmlinuz', '-initrd', f'{image}/initrd.img',
-               '-append', 'root=/dev/vda rw console=ttyS0 init=/kestrel-init panic=-1 quiet ' +
+               '-append', 'root=/dev/vda rw console=ttyS0 init=/kestrel-init panic=-1 quiet tsc=reliable ' +
                os.environ.get('KESTREL_VM_KERNEL_ARGS', ''),
                '-drive', f'file={image}/disk.ext4,format=raw,if=virtio,snapshot={"off" if write else "on"}',
                '-virtfs', f'local,path={state}/io,mount_tag=io,security_model=none']
