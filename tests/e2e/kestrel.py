@@ -161,11 +161,12 @@ def start_services():
         subprocess.run(wine(*command), env=wine_env(), timeout=120, **QUIET)
 
 
-def end_programs():
+def end_programs(restart=True):
     """Ends every program of this run's Wine prefix, and only those: its server
-    ends its own clients. The services then start afresh."""
+    ends its own clients. The services then start afresh, unless no case follows."""
     subprocess.run(wine('wineserver', '-k'), env=wine_env(), timeout=60, **QUIET)
-    start_services()
+    if restart:
+        start_services()
 
 
 def close_viewer():

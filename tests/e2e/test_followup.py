@@ -82,9 +82,9 @@ class FollowUp(unittest.TestCase):
 
 
 class BoundedWait(unittest.TestCase):
-    """Slow by nature: about 60 s."""
+    """Slow by nature: about 60 s, on a desk of its own, where no case follows."""
     def tearDown(self):
-        end_programs()
+        end_programs(restart=False)
 
     def test_second_box_after_55_5_s_while_systeminfo_still_runs(self):
         folder = new_folder()
