@@ -20,7 +20,7 @@ if [ "$(id -u)" != 0 ]; then
     fi
 fi
 
-packages=(cmake make g++ libgtest-dev g++-mingw-w64-i686 python3 python3-pefile mmdebstrap uidmap bubblewrap
+packages=(cmake make g++ libgtest-dev g++-mingw-w64-i686 python3 python3-pefile python3-xlib mmdebstrap uidmap bubblewrap
     qemu-system-x86 xvfb x11-utils xdotool imagemagick procps git zip openssl osslsigncode)
 missing=()
 for package in "${packages[@]}"; do

@@ -40,7 +40,7 @@ mkdir "$partial"
 modules='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/usr/share/initramfs-tools/modules.d" &&
 echo MODULES=list >"$1/etc/initramfs-tools/conf.d/kestrel" &&
 printf "%s\n" virtio_pci virtio_blk ext4 >"$1/usr/share/initramfs-tools/modules.d/kestrel"'
-bash "$here/wine-root.sh" --tar "$partial/root.tar" --include=linux-image-amd64,kmod,procps,python3,python3-pefile,xvfb,x11-utils,xdotool \
+bash "$here/wine-root.sh" --tar "$partial/root.tar" --include=linux-image-amd64,kmod,procps,python3,python3-pefile,python3-xlib,xvfb,x11-utils,xdotool \
     --setup-hook="$modules" --customize-hook="upload $here/vm-init.sh /kestrel-init" \
     --customize-hook='chmod 755 "$1/kestrel-init"' >"$log" 2>&1 ||
     fail "its root could not be made (is the network reachable?)"
