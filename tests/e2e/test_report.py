@@ -32,7 +32,8 @@ def folder_for_report_path(length, base=None):
     return new_folder('e' * (needed - 121 * len(parts)), os.path.join(base, *parts))
 
 
-class Report(unittest.TestCase):
+class ReportChecks:
+    """What every report case checks of the run and the file."""
     def check_report(self, folder, user='kestrel', codepage='cp1252', env=None, program='Kestrel.exe', shown=None,
                      cwd=None, answers=ESCAPE, relay=False):
         """shown: what the report holds in place of a text, where that is more than a '?' for each letter
@@ -116,6 +117,8 @@ class Report(unittest.TestCase):
             self.assertNotEqual(converting[4], 0, f'conversion {n}: lpMultiByteStr')
             self.assertEqual(converting[5], needed, f'conversion {n}: cbMultiByte, where sizing asked for {needed}')
 
+
+class Report(ReportChecks, unittest.TestCase):
     def test_the_desktops_facts_replace_a_longer_report_from_a_second_download(self):
         # A browser names the second download of a file so.
         folder = new_folder('Støtte Ærø ünï files', program='Kestrel (1).exe')
@@ -147,6 +150,9 @@ class Report(unittest.TestCase):
         for system in (cwd, f'{PREFIX}/drive_c/windows/syswow64'):
             self.assertFalse(os.path.exists(f'{system}/SInfo.txt'))
 
+
+class Display(ReportChecks, unittest.TestCase):
+    """Apart, as scaling restarts the desk's Wine twice."""
     def test_a_display_scaled_to_200_percent_reports_its_own_pixels(self):
         set_log_pixels(192)
         self.addCleanup(set_log_pixels, 96)
