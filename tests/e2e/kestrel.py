@@ -203,6 +203,7 @@ def set_log_pixels(dpi):
     """Scales the display, 96 being 100 %, as Windows' settings do: for every program started after."""
     subprocess.run(wine('wine', 'reg', 'add', 'HKCU\\Control Panel\\Desktop', '/v', 'LogPixels', '/t', 'REG_DWORD',
                         '/d', str(dpi), '/f'), env=wine_env(), timeout=120, **QUIET)
+    end_programs()
 
 
 def windows_path(linux_path):
