@@ -200,10 +200,21 @@ def stop():
 
 
 def set_log_pixels(dpi):
-    """Scales the display, 96 being 100 %, as Windows' settings do: for every program started after."""
-    subprocess.run(wine('wine', 'reg', 'add', 'HKCU\\Control Panel\\Desktop', '/v', 'LogPixels', '/t', 'REG_DWORD',
-                        '/d', str(dpi), '/f'), env=wine_env(), timeout=120, **QUIET)
-    end_programs()
+    """Scales the display, 96 being 100 %, as Windows' settings do: for every
+    program of the prefix's next server. Written into the prefix's registry
+    file while no server runs, which spares a Windows program under emulation;
+    a running server keeps the old scale, even for new programs."""
+    subprocess.run(wine('wineserver', '-k'), env=wine_env(), timeout=60, **QUIET)
+    subprocess.run(wine('wineserver', '-w'), env=wine_env(), timeout=60, **QUIET)
+    registry = Path(PREFIX, 'user.reg')
+    # The key's lines run from its header to the next blank line; a new prefix lacks the value.
+    text, found = re.subn(rb'(\n\[Control Panel\\\\Desktop\] \d+\n(?:#.*\n)*)((?:[^\n[].*\n)*)',
+                          lambda key: key[1] + b'"LogPixels"=dword:%08x\n' % dpi +
+                          re.sub(rb'"LogPixels"=.*\n', b'', key[2]), registry.read_bytes())
+    if found != 1:
+        raise AssertionError(f'{registry} has no key Control Panel\\Desktop')
+    registry.write_bytes(text)
+    start_services()
 
 
 def windows_path(linux_path):
