@@ -37,12 +37,9 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 from pathlib import Path
 from types import SimpleNamespace
-
-from Xlib import X
-from Xlib.display import Display
-from Xlib.error import XError
 
 UPTIME_SHIFT = 60 * 86400
 HOST_NAME, COMPUTER_NAME = 'support-desk-0042', 'SUPPORT-DESK-00'
@@ -262,20 +259,23 @@ def xdotool(*args):
 
 @functools.cache
 def x_screen():
-    return Display(f':{screen()[0]}')
+    # Only the tests need it: under emulation it takes half a second to import.
+    import Xlib.display
+    return Xlib.display.Display(f':{screen()[0]}')
 
 
 def shown_windows():
     """The names of the windows shown on this desk's screen, by id (as xdotool
     gives it), asked over one connection: under emulation an xdotool started ten
     times a second would take half a processor from the programs under test."""
-    names = {}
-    for window in x_screen().screen().root.query_tree().children:
+    from Xlib import X, error
+    names, display = {}, x_screen()
+    for window in display.screen().root.query_tree().children:
         try:  # it may be gone by now
             if window.get_attributes().map_state == X.IsViewable:
-                names[str(window.id)] = (window.get_full_text_property(x_screen().get_atom('_NET_WM_NAME'))
+                names[str(window.id)] = (window.get_full_text_property(display.get_atom('_NET_WM_NAME'))
                                          or window.get_wm_name() or '')
-        except XError:
+        except error.XError:
             pass
     return names
 

@@ -7,8 +7,6 @@ import tempfile
 import unittest
 from pathlib import Path
 
-import pefile
-
 from kestrel import (COMPUTER_NAME, DOUBLE_OUTPUT, ERROR, ESCAPE, OK_OK, PREFIX, SCREEN, UPTIME_SHIFT, UTC_OFFSET, WORK,
                      WORK_AREA, box_texts, close_viewer, new_folder, report, run_kestrel, set_log_pixels, started,
                      trace_lines, trace_text, windows_path)
@@ -89,6 +87,7 @@ class ReportChecks:
         (ERROR_INVALID_FLAGS) and for a default character or a used-default
         flag (ERROR_INVALID_PARAMETER): every line would be written empty. Wine
         converts anyway, so the report alone cannot show such a fault."""
+        import pefile  # here: under emulation every case would pay for its import
         pe = pefile.PE(exe, fast_load=True)
         start = pe.OPTIONAL_HEADER.ImageBase
         own = range(start, start + pe.OPTIONAL_HEADER.SizeOfImage)
