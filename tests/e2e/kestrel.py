@@ -3,17 +3,14 @@ in its WoW64 mode, on an Xvfb screen, and answers its boxes with xdotool.
 
 That Windows is set up as users' desktops are, before its first program reads
 it: up 60 days more than the host (past where a 32-bit tick count wraps), bars
-along every edge of the screen, a computer name longer than the 15 characters
-Windows keeps, and a time zone whose offset has minutes in it. The host name,
-the clocks and the mounts belong to namespaces that one process holds for the
-run (an ordinary user makes them in a user namespace); every Wine program runs
-in them.
-
-A run has up to two desks, each a screen and a Wine prefix of its own, so that
-the 55.5 s bound is waited out beside the other cases; KESTREL_DESK (1 or 2)
-says which a test takes. A run ends only what it started: the programs of its
-own prefixes (through each prefix's server), its own X servers, namespaces and
-virtual machine.
+along every edge of the screen, a computer name longer than Windows keeps, and
+a time zone offset with minutes. The host name, clocks and mounts belong to
+namespaces that one process holds for the run (for an ordinary user, inside a
+user namespace), and every Wine program runs in them. Up to two desks, each a
+screen and a Wine prefix of its own, let the 55.5 s bound be waited out beside
+other cases; KESTREL_DESK (1 or 2) says which a test takes. A run ends only what
+it started: its prefixes' programs (through each prefix's server), its own X
+servers, namespaces and virtual machine.
 
     kestrel.py start [DESK...] | test MODULE... | stop
 
@@ -44,8 +41,7 @@ SCRIPTS = os.path.join(HERE, '..', '..', 'scripts', 'windows')
 OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
 PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
 ESCAPE, OK_OK = ((PROMPT, 'Escape'),), ((PROMPT, 'OK'), (PROMPT, 'OK'))
-# What the systeminfo double in the 32-bit system directory prints: a planted
-# copy would name its own folder.
+# What the systeminfo double in the 32-bit system directory prints (a planted copy names its own).
 DOUBLE_OUTPUT = (b'Host Name:                 KESTREL-DOUBLE\r\n'
                  b'Run From:                  C:\\windows\\syswow64\\systeminfo.exe\r\n')
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -161,16 +157,15 @@ def start_services():
 
 
 def end_programs(restart=True):
-    """Ends every program of this run's Wine prefix, and only those: its server
-    ends its own clients. The services then start afresh, unless no case follows."""
+    """Ends every program of this run's Wine prefix, and only those (its server ends its own
+    clients); then its services start afresh, unless no case follows."""
     subprocess.run(wine('wineserver', '-k'), env=wine_env(), timeout=60, **QUIET)
     if restart:
         start_services()
 
 
 def close_viewer():
-    """Ends the viewer that a run opened on its report, by its process id; where
-    none shows, every program of the prefix."""
+    """Ends the viewer of the report by its process id; where none shows, every program of the prefix."""
     window = find_window('SInfo\\.txt')
     pid = xdotool('getwindowpid', window) if window else []
     if pid:
@@ -198,7 +193,7 @@ def set_log_pixels(dpi):
     program of the prefix's next server. Written into the prefix's registry
     file while no server runs, which spares a Windows program under emulation;
     a running server keeps the old scale, even for new programs."""
-    subprocess.run(wine('wineserver', '-k'), env=wine_env(), timeout=60, **QUIET)
+    end_programs(restart=False)
     subprocess.run(wine('wineserver', '-w'), env=wine_env(), timeout=60, **QUIET)
     registry = Path(PREFIX, 'user.reg')
     # The key's lines run from its header to the next blank line; a new prefix lacks the value.
@@ -263,8 +258,7 @@ def x_screen():
 
 def shown_windows():
     """The names of the windows shown on this desk's screen, by id (as xdotool
-    gives it), asked over one connection: under emulation an xdotool started ten
-    times a second would take half a processor from the programs under test."""
+    gives it), over one connection: an xdotool ten times a second costs half a processor."""
     from Xlib import X, error
     names, display = {}, x_screen()
     for window in display.screen().root.query_tree().children:
@@ -286,8 +280,8 @@ def find_window(name, process=None, timeout=20):
 
 
 def answer(window, key):
-    """'OK' or 'Cancel' clicks that button, anything else is keys, until the box
-    is gone: a box just shown may miss a press, and every answer here is safe to repeat."""
+    """'OK' or 'Cancel' clicks that button, anything else is keys, until the box is gone:
+    a box just shown may miss a press, and every answer here is safe to repeat."""
     time.sleep(0.3)
     for _ in range(3):
         if key in ('OK', 'Cancel'):  # the two buttons sit centred at the foot of the box
@@ -307,9 +301,8 @@ def answer(window, key):
 
 
 def run_kestrel(folder, answers=ESCAPE, debug='-all', exe=None, env=None, cwd=None):
-    """Runs Kestrel.exe in folder, or the Windows path exe, from folder or
-    cwd, and answers each (caption, answer) box in turn; a box not shown before
-    the program ends is not answered."""
+    """Runs Kestrel.exe in folder, or the Windows path exe, from folder or cwd, and answers
+    each (caption, answer) box in turn; a box not shown before the program ends is not answered."""
     run = SimpleNamespace(returncode=None, boxes=0)
     program = [exe or windows_path(os.path.join(folder, 'Kestrel.exe'))]
     if len(program[0]) >= 260:  # a path too long for Wine's own launcher
@@ -367,7 +360,8 @@ def main(action, *args):
     if action != 'stop' and os.environ.get('KESTREL_INSIDE') != str(holder()):
         enter(action, *args)
     if action == 'test':  # here, not in a Python of its own: under emulation each start costs a second
-        return 0 if unittest.main(module=None, argv=['kestrel.py', '-v', *args], exit=False).result.wasSuccessful() else 1
+        result = unittest.main(module=None, argv=['kestrel.py', '-v', *args], exit=False).result
+        return 0 if result.wasSuccessful() else 1
     return {'setup': setup, 'desk': set_up_desk, 'stop': stop}[action](*args)
 
 

@@ -1,7 +1,5 @@
 """The two prompts after the report, systeminfo appended through cmd.exe, and
-the report opened, driven through the real boxes. A case that leaves the
-viewer open ends it by its process id; one that leaves a systeminfo running
-ends every program of its Wine prefix, and of no other."""
+the report opened, driven through the real boxes."""
 import os
 import re
 import shutil
@@ -26,8 +24,7 @@ class FollowUp(unittest.TestCase):
         run = run_kestrel(folder, answers=((PROMPT, 'Return'),), debug=TRACE + ',trace+file')
         self.assertEqual((run.returncode, box_texts(run.trace)), (0, [SAVE_PROMPT]))
         self.assertEqual(started(run, 'systeminfo >>'), [])
-        # The loader looks beside the program for its own imports, before it
-        # runs; what the box loads later must come from the system alone.
+        # The loader looks beside the program for its imports; what the box loads later must not.
         beside = trace_text(windows_path(folder) + '\\')
         looked_for = {line.split(beside, 1)[1].split('"')[0].lower()
                       for line in trace_lines(run.trace, f'RtlDosPathNameToNtPathName_U_WithStatus (L"{beside}')}
@@ -47,8 +44,7 @@ class FollowUp(unittest.TestCase):
         self.assertEqual(report(folder).split(b'\r\n')[4:7], [
             b'This File is ' + share.encode() + b'\\SInfo.txt', b'Program: Kestrel.exe',
             b'Program Location: ' + share.encode() + b'\\'])
-        # cmd.exe by its full path in the system directory that a 32-bit process
-        # is given; Windows then redirects it, and systeminfo, to syswow64.
+        # cmd.exe by its full path in the 32-bit process's system directory, redirected to syswow64.
         command = trace_text(f'cmd.exe /C cd C:\\windows\\system32& systeminfo >> "{share}\\SInfo.txt"')
         self.assertEqual(started(run, 'systeminfo >>'),
                          [f'CreateProcessInternalW app L"C:\\\\windows\\\\system32\\\\cmd.exe" cmdline L"{command}"'])
@@ -93,8 +89,7 @@ class BoundedWait(unittest.TestCase):
         inventory = ['pgrep', '-f', 'systeminfo >> .*' + os.path.basename(os.path.dirname(folder))]
         self.assertEqual((run.returncode, run.boxes, subprocess.run(inventory, capture_output=True).returncode),
                          (0, 2, 0))
-        # Timed from when cmd.exe had been created, in Kestrel's own thread,
-        # which a busy host may delay, to the second box.
+        # From cmd.exe's creation in Kestrel's own thread (a busy host may delay it) to the second box.
         lines = run.trace.splitlines()
         launch = next(n for n, line in enumerate(lines) if 'systeminfo >>' in line)
         created = next(line for line in lines[launch:]

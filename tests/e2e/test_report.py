@@ -34,9 +34,8 @@ class ReportChecks:
     """What every report case checks of the run and the file."""
     def check_report(self, folder, user='kestrel', codepage='cp1252', env=None, program='Kestrel.exe', shown=None,
                      cwd=None, answers=ESCAPE, relay=False):
-        """shown: what the report holds in place of a text, where that is more than a '?' for each letter
-        that the code page lacks. With OK_OK, systeminfo's lines follow the report, and the viewer opens it.
-        relay: the exe's own conversion calls are checked too."""
+        """shown: what the report holds in place of a text, beyond a '?' for each letter the code page
+        lacks. With OK_OK, systeminfo's lines follow, and the viewer opens it. relay: the conversions too."""
         before, uptime_before = datetime.datetime.now(UTC_OFFSET), uptime()
         run = run_kestrel(folder, answers, debug='-all,err+environ,trace+file,trace+process' + ',+relay' * relay,
                           exe=windows_path(os.path.join(folder, program)), env=dict(env or {}, USER=user), cwd=cwd)
@@ -62,9 +61,8 @@ class ReportChecks:
         appended = DOUBLE_OUTPUT if answers == OK_OK else b''
         # CR LF after every line, the last included; no byte-order or end-of-file mark.
         self.assertEqual(data.split(b'\r\n'), (expected.encode(codepage, errors='replace') + appended).split(b'\r\n'))
-        # Created or emptied, write-only, shared for reading only; then whole
-        # 128-byte blocks, and the rest at the close. Kestrel's own thread
-        # only: cmd.exe opens the file too, to append.
+        # Created or emptied, write-only, shared for reading only; then 128-byte blocks, the rest
+        # at the close. Kestrel's own thread only: cmd.exe opens the file too, to append.
         path = trace_text(directory + 'SInfo.txt')
         thread = next(line for line in run.trace.splitlines() if f'CreateFileW L"{path}"' in line).split(':')[0]
         own = '\n'.join(line for line in run.trace.splitlines() if line.startswith(thread + ':'))
@@ -81,12 +79,9 @@ class ReportChecks:
             self.check_conversions(run.trace, os.path.join(folder, program))
 
     def check_conversions(self, trace, exe):
-        """The exe's own WideCharToMultiByte calls, as Windows takes them. On
-        the UTF-8 code page (and GB18030, ISCII, the ISO-2022 ones) Windows
-        fails the call for any flag but WC_ERR_INVALID_CHARS
-        (ERROR_INVALID_FLAGS) and for a default character or a used-default
-        flag (ERROR_INVALID_PARAMETER): every line would be written empty. Wine
-        converts anyway, so the report alone cannot show such a fault."""
+        """The exe's own WideCharToMultiByte calls, as Windows takes them: on the UTF-8 code page
+        it fails them for any flag but WC_ERR_INVALID_CHARS and for a default character or a
+        used-default flag, and every line would be written empty. Wine converts anyway."""
         import pefile  # here: under emulation every case would pay for its import
         pe = pefile.PE(exe, fast_load=True)
         start = pe.OPTIONAL_HEADER.ImageBase
@@ -125,9 +120,8 @@ class Report(ReportChecks, unittest.TestCase):
         self.check_report(folder, program='Kestrel (1).exe')
 
     def test_names_in_the_code_page_fixed_at_start(self):
-        # In cp932 the second byte of 表 and of ソ is 0x5C, the backslash.
-        # Czech letters that cp1252 lacks are written as their nearest ones
-        # (best fit), as Windows writes them; Cyrillic ones have none.
+        # In cp932 the second byte of 表 and of ソ is 0x5C, the backslash. Czech letters that
+        # cp1252 lacks are written best fit, as Windows writes them; Cyrillic ones have none.
         for locale, codepage, user, folder, shown in (
                 ('ru_RU.UTF-8', 'cp1251', 'Иван', 'kestrel e2e', None),
                 ('C.UTF-8', 'cp1252', 'Иван', 'kestrel e2e', None),
@@ -184,8 +178,7 @@ class Faults(unittest.TestCase):
                          [b'This File is K:\\SInfo.txt', b'Program: Kestrel.exe', b'Program Location: K:\\'])
 
     def test_program_path_past_261_characters_is_not_cut_into_another_folder(self):
-        # Cut at 261 characters, this path would end inside the last folder's
-        # name, and the report would land in the folder above.
+        # Cut at 261 characters, it would end inside the last folder's name: the report would land above.
         parent = folder_for_report_path(150)
         run = run_kestrel(new_folder('f' * 130, parent), answers=ANSWER_ERROR, debug='-all,trace+msgbox')
         self.assertEqual((run.returncode, box_texts(run.trace)), (3, ['Runtime error   3 at 4B000100']))
