@@ -1,22 +1,11 @@
-"""Runs the shipped 32-bit Kestrel.exe as 64-bit Windows runs it, under Wine 10
-in its WoW64 mode, on an Xvfb screen, and answers its boxes with xdotool.
-
-That Windows is set up as users' desktops are, before its first program reads
-it: up 60 days more than the host (past where a 32-bit tick count wraps), bars
-along every edge of the screen, a computer name longer than Windows keeps, and
-a time zone offset with minutes. The host name, clocks and mounts belong to
-namespaces that one process holds for the run (for an ordinary user, inside a
-user namespace), and every Wine program runs in them. Up to two desks, each a
-screen and a Wine prefix of its own, let the 55.5 s bound be waited out beside
-other cases; KESTREL_DESK (1 or 2) says which a test takes. A run ends only what
-it started: its prefixes' programs (through each prefix's server), its own X
-servers, namespaces and virtual machine.
+"""Runs the shipped 32-bit Kestrel.exe under Wine 10 in its WoW64 mode on Xvfb
+desks set up as users' desktops are, and answers its boxes with xdotool; where
+this kernel runs no 32-bit code (or with KESTREL_VM=1), all of it runs in the
+virtual machine. The README's "What a test run owns, and ends" tells what a run
+starts and how it ends only that. KESTREL_DESK (1 or 2) says which desk a test takes.
 
     kestrel.py start [DESK...] | test MODULE... | stop
-
-start sets up the desks given (desk 1 by default) side by side, stop removes
-everything, test runs unittest modules. Where this kernel runs no 32-bit code
-(or with KESTREL_VM=1), start boots a virtual machine, and all three run there."""
+"""
 import datetime
 import functools
 import glob
