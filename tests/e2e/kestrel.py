@@ -1,8 +1,6 @@
-"""Runs the shipped 32-bit Kestrel.exe under Wine 10 in its WoW64 mode on Xvfb
-desks set up as users' desktops are, and answers its boxes with xdotool; where
-this kernel runs no 32-bit code (or with KESTREL_VM=1), all of it runs in the
-virtual machine. The README's "What a test run owns, and ends" tells what a run
-starts and how it ends only that. KESTREL_DESK (1 or 2) says which desk a test takes.
+"""Runs the shipped 32-bit Kestrel.exe under Wine 10's WoW64 on Xvfb desks set up as users'
+desktops are, answering its boxes; all in the virtual machine where this kernel runs no 32-bit
+code, or with KESTREL_VM=1. The README tells what a run owns and ends. KESTREL_DESK: 1 or 2.
 
     kestrel.py start [DESK...] | test MODULE... | stop
 """
@@ -146,8 +144,7 @@ def start_services():
 
 
 def end_programs(restart=True):
-    """Ends every program of this run's Wine prefix, and only those (its server ends its own
-    clients); then its services start afresh, unless no case follows."""
+    """Ends the programs of this run's prefix, and only those; then its services, unless no case follows."""
     subprocess.run(wine('wineserver', '-k'), env=wine_env(), timeout=60, **QUIET)
     if restart:
         start_services()
@@ -171,17 +168,13 @@ def stop():
             subprocess.run(['bash', f'{SCRIPTS}/wine-stop.sh'], env=dict(os.environ, WINEPREFIX=f'{desk}/prefix'),
                            timeout=60, **QUIET)
         pids.append(screen(desk)[1])
-    for pid in pids:
-        if pid:
-            subprocess.run(['kill', str(pid)], **QUIET)
+    subprocess.run(['kill', *(str(pid) for pid in pids if pid)], **QUIET)
     shutil.rmtree(STATE, ignore_errors=True)
 
 
 def set_log_pixels(dpi):
-    """Scales the display, 96 being 100 %, as Windows' settings do: for every
-    program of the prefix's next server. Written into the prefix's registry
-    file while no server runs, which spares a Windows program under emulation;
-    a running server keeps the old scale, even for new programs."""
+    """Scales the display (96 is 100 %) for the prefix's next server, as a running one keeps
+    its scale: written into the registry file while none runs, sparing a program under emulation."""
     end_programs(restart=False)
     subprocess.run(wine('wineserver', '-w'), env=wine_env(), timeout=60, **QUIET)
     registry = Path(PREFIX, 'user.reg')
@@ -210,6 +203,12 @@ def new_folder(name='kestrel e2e', base=None, program='Kestrel.exe'):
 
 def report(folder):
     return Path(folder, 'SInfo.txt').read_bytes()
+
+
+def location_lines(folder, directory):
+    """The report's lines that name it and the program, and what they should be for directory."""
+    return report(folder).split(b'\r\n')[4:7], [b'This File is %sSInfo.txt' % directory, b'Program: Kestrel.exe',
+                                                 b'Program Location: ' + directory]
 
 
 def trace_text(text):
@@ -246,8 +245,7 @@ def x_screen():
 
 
 def shown_windows():
-    """The names of the windows shown on this desk's screen, by id (as xdotool
-    gives it), over one connection: an xdotool ten times a second costs half a processor."""
+    """The shown windows' names by id (as xdotool gives it), over one connection, not ten xdotools a second."""
     from Xlib import X, error
     names, display = {}, x_screen()
     for window in display.screen().root.query_tree().children:

@@ -7,8 +7,8 @@ import subprocess
 import unittest
 
 from kestrel import (DOUBLE_OUTPUT, DOUBLES, OK_OK, OVERRIDES, PREFIX, PROMPT, SYSWOW64, box_texts, close_viewer,
-                     end_programs, find_window, new_folder, report, run_kestrel, started, trace_lines, trace_text,
-                     windows_path)
+                     end_programs, find_window, location_lines, new_folder, report, run_kestrel, started, trace_lines,
+                     trace_text, windows_path)
 
 SAVE_PROMPT = ('Get System Information?\nPress OK to save system information to SInfo.txt\n\n'
                'File will be saved to the current program location')
@@ -41,9 +41,7 @@ class FollowUp(unittest.TestCase):
         run = run_kestrel(folder, answers=OK_OK, debug=TRACE, exe=share + '\\Kestrel.exe')
         self.assertEqual((run.returncode, box_texts(run.trace)), (0, [SAVE_PROMPT, OPEN_PROMPT]))
         self.assertRegex(report(folder), ELEVEN_LINES + re.escape(DOUBLE_OUTPUT) + b'$')
-        self.assertEqual(report(folder).split(b'\r\n')[4:7], [
-            b'This File is ' + share.encode() + b'\\SInfo.txt', b'Program: Kestrel.exe',
-            b'Program Location: ' + share.encode() + b'\\'])
+        self.assertEqual(*location_lines(folder, share.encode() + b'\\'))
         # cmd.exe by its full path in the 32-bit process's system directory, redirected to syswow64.
         command = trace_text(f'cmd.exe /C cd C:\\windows\\system32& systeminfo >> "{share}\\SInfo.txt"')
         self.assertEqual(started(run, 'systeminfo >>'),

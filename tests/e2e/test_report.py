@@ -8,8 +8,8 @@ import unittest
 from pathlib import Path
 
 from kestrel import (COMPUTER_NAME, DOUBLE_OUTPUT, ERROR, ESCAPE, OK_OK, PREFIX, SCREEN, UPTIME_SHIFT, UTC_OFFSET, WORK,
-                     WORK_AREA, box_texts, close_viewer, new_folder, report, run_kestrel, set_log_pixels, started,
-                     trace_lines, trace_text, windows_path)
+                     WORK_AREA, box_texts, close_viewer, location_lines, new_folder, report, run_kestrel,
+                     set_log_pixels, started, trace_lines, trace_text, windows_path)
 
 ANSWER_ERROR = ((ERROR, 'Return'),)
 # What Wine's relay channel prints of a call, with its argument words and its return address.
@@ -156,10 +156,7 @@ class Faults(unittest.TestCase):
     def test_259_characters_is_accepted(self):
         folder = folder_for_report_path(259)
         self.assertEqual(run_kestrel(folder).returncode, 0)
-        directory = windows_path(folder).encode() + b'\\'
-        lines = report(folder).split(b'\r\n')
-        self.assertEqual(lines[4:7], [b'This File is ' + directory + b'SInfo.txt', b'Program: Kestrel.exe',
-                                      b'Program Location: ' + directory])
+        self.assertEqual(*location_lines(folder, windows_path(folder).encode() + b'\\'))
 
     def test_260_characters_stops_with_code_3_before_touching_the_file(self):
         folder = folder_for_report_path(260)
@@ -174,8 +171,7 @@ class Faults(unittest.TestCase):
         os.symlink(folder, f'{PREFIX}/dosdevices/k:')
         self.addCleanup(os.remove, f'{PREFIX}/dosdevices/k:')
         self.assertEqual(run_kestrel(folder, exe='K:\\Kestrel.exe').returncode, 0)
-        self.assertEqual(report(folder).split(b'\r\n')[4:7],
-                         [b'This File is K:\\SInfo.txt', b'Program: Kestrel.exe', b'Program Location: K:\\'])
+        self.assertEqual(*location_lines(folder, b'K:\\'))
 
     def test_program_path_past_261_characters_is_not_cut_into_another_folder(self):
         # Cut at 261 characters, it would end inside the last folder's name: the report would land above.
