@@ -3,7 +3,33 @@
 #include "MySUtils.h"
 #include "WideText.h"
 
+#include <objbase.h>
 #include <shellapi.h>
+
+namespace {
+
+// The shell may carry "open" out through COM objects, some of which need a
+// single-threaded apartment; a packaged viewer (Windows 11's Notepad) is
+// activated that way. Without an apartment, and without SEE_MASK_NOASYNC,
+// Windows may finish the open on a thread of its own in this process, which
+// ending the process right after would cut short. Whatever CoInitializeEx says
+// (RPC_E_CHANGED_MODE included), the open goes ahead; its result is not
+// examined, as the shell reports nothing to a program that shows no UI for it.
+void OpenReport(const std::u16string& reportPath)
+{
+    const HRESULT initialized = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW open = {};
+    open.cbSize = sizeof open;
+    open.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    open.lpVerb = L"open";
+    open.lpFile = Wide(reportPath);
+    open.nShow = SW_SHOWNORMAL;
+    ShellExecuteExW(&open);
+    if (SUCCEEDED(initialized))
+        CoUninitialize();
+}
+
+} // namespace
 
 void OfferInventory(const SystemFacts& facts)
 {
@@ -22,5 +48,5 @@ void OfferInventory(const SystemFacts& facts)
 
     if (MessageBoxW(nullptr, Wide(OpenPromptText), Wide(PromptCaption), MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
-    ShellExecuteW(nullptr, L"open", Wide(facts.ReportPath), nullptr, nullptr, SW_SHOWNORMAL);
+    OpenReport(facts.ReportPath);
 }

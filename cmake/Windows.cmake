@@ -18,7 +18,7 @@ configure_file(res/Version.h.in Version.h)
 set_source_files_properties(res/Kestrel.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/Kestrel.manifest;${CMAKE_CURRENT_SOURCE_DIR}/res/Kestrel.ico")
 target_include_directories(Kestrel PRIVATE MySUtils Kestrel res ${CMAKE_CURRENT_BINARY_DIR})
-target_link_libraries(Kestrel PRIVATE advapi32 shell32 user32)
+target_link_libraries(Kestrel PRIVATE advapi32 ole32 shell32 user32)
 
 # Hardened as scanners of downloads expect: ASLR, DEP, stack cookies, no
 # exception handlers that an overflow could plant, and a header that asks for

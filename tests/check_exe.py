@@ -9,7 +9,7 @@ import sys
 
 import pefile
 
-SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'advapi32.dll', 'shell32.dll', 'msvcrt.dll'}
+SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'advapi32.dll', 'shell32.dll', 'ole32.dll', 'msvcrt.dll'}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 
 pe = pefile.PE(sys.argv[1])

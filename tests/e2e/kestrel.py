@@ -222,6 +222,30 @@ def trace_lines(trace, marker):
     return [line.split(':', 3)[-1] for line in trace.splitlines() if marker in line]
 
 
+# What Wine's relay channel prints of a call, with its argument words and its return address.
+RELAY_CALL = re.compile(r'^(\w+):Call \w+\.(\w+)\(((?:[^"]|"(?:[^"\\]|\\.)*")*)\) ret=([0-9a-f]+)$')
+RELAY_RETURN = re.compile(r'^(\w+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$')
+
+
+def own_calls(trace, exe):
+    """The thread of the exe's first call that the relay channel shows, and that thread's calls
+    from the exe's own code, in order: [name, argument words, result or None]; a text, its pointer."""
+    import pefile  # here: under emulation every case would pay for its import
+    pe = pefile.PE(exe, fast_load=True)
+    start = pe.OPTIONAL_HEADER.ImageBase
+    own = range(start, start + pe.OPTIONAL_HEADER.SizeOfImage)
+    calls, thread = [], None
+    for line in trace.splitlines():
+        if (call := RELAY_CALL.match(line)) and int(call[4], 16) in own and thread in (None, call[1]):
+            thread = call[1]
+            words = [int(word.split()[0], 16) for word in re.sub(r'L"(?:[^"\\]|\\.)*"(\.\.\.)?', '', call[3])
+                     .split(',') if word]
+            calls.append([call[2], words, None])
+        elif (result := RELAY_RETURN.match(line)) and int(result[4], 16) in own and result[1] == thread:
+            calls[-1][2] = int(result[3], 16)
+    return thread, calls
+
+
 def box_texts(trace):
     """The message boxes' texts, from the msgbox channel."""
     return [re.sub(r'\\(.)', lambda m: '\n' if m.group(1) == 'n' else m.group(1), text)

@@ -7,8 +7,8 @@ import subprocess
 import unittest
 
 from kestrel import (DOUBLE_OUTPUT, DOUBLES, OK_OK, OVERRIDES, PREFIX, PROMPT, SYSWOW64, box_texts, close_viewer,
-                     end_programs, find_window, location_lines, new_folder, report, run_kestrel, started, trace_lines,
-                     trace_text, windows_path)
+                     end_programs, find_window, location_lines, new_folder, own_calls, report, run_kestrel, started,
+                     trace_lines, trace_text, windows_path)
 
 SAVE_PROMPT = ('Get System Information?\nPress OK to save system information to SInfo.txt\n\n'
                'File will be saved to the current program location')
@@ -16,6 +16,8 @@ OPEN_PROMPT = 'Open File\nDo you want to open the saved file "SysInfo.txt"?\nPre
 ELEVEN_LINES = rb'^([^\r\n]*\r\n){10}Screen Width: [^\r\n]*\r\n'
 TRACE = '-all,trace+msgbox,trace+process'
 OK_CANCEL = ((PROMPT, 'OK'), (PROMPT, 'Cancel'))
+COINIT_APARTMENTTHREADED, COINIT_DISABLE_OLE1DDE = 0x2, 0x4
+SEE_MASK_NOASYNC, SEE_MASK_FLAG_NO_UI, SW_SHOWNORMAL = 0x100, 0x400, 1
 
 
 class FollowUp(unittest.TestCase):
@@ -38,7 +40,7 @@ class FollowUp(unittest.TestCase):
         os.makedirs(f'{PREFIX}/dosdevices/unc/fileserver', exist_ok=True)
         os.symlink(folder, f'{PREFIX}/dosdevices/unc/fileserver/support tools')
         self.addCleanup(os.remove, f'{PREFIX}/dosdevices/unc/fileserver/support tools')
-        run = run_kestrel(folder, answers=OK_OK, debug=TRACE, exe=share + '\\Kestrel.exe')
+        run = run_kestrel(folder, answers=OK_OK, debug=TRACE + ',trace+exec,+relay', exe=share + '\\Kestrel.exe')
         self.assertEqual((run.returncode, box_texts(run.trace)), (0, [SAVE_PROMPT, OPEN_PROMPT]))
         self.assertRegex(report(folder), ELEVEN_LINES + re.escape(DOUBLE_OUTPUT) + b'$')
         self.assertEqual(*location_lines(folder, share.encode() + b'\\'))
@@ -48,6 +50,26 @@ class FollowUp(unittest.TestCase):
                          [f'CreateProcessInternalW app L"C:\\\\windows\\\\system32\\\\cmd.exe" cmdline L"{command}"'])
         self.assertEqual(len(started(run, 'notepad.exe')), 1)
         self.assertIsNotNone(find_window('SInfo\\.txt'), 'no viewer showed the report')
+        self.check_open(run, os.path.join(folder, 'Kestrel.exe'), f'{share}\\SInfo.txt')
+
+    def check_open(self, run, exe, path):
+        """The exe's own calls around the shell's open. Wine runs every open at once on the caller's
+        thread, whatever its apartment or mask. Windows may carry it out through COM objects that need
+        a single-threaded apartment, or on a thread of its own that the process, ending right after,
+        would cut short: the viewer would never show."""
+        thread, calls = own_calls(run.trace, exe)
+        shell = [(name, words) for name, words, _ in calls if not name.startswith(('GetACP', 'WideChar'))]
+        self.assertEqual([name for name, _ in shell], ['CoInitializeEx', 'ShellExecuteExW', 'CoUninitialize'])
+        self.assertEqual(shell[0][1], [0, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE],
+                         'CoInitializeEx: pvReserved, dwCoInit')
+        opens = re.findall(rf'^{thread}:trace:exec:SHELL_execute mask=0x(\w+) hwnd=\w+ verb=L"(.*)" file=L"(.*)" '
+                           r'parm=\(null\) dir=\(null\) show=0x(\w+) ', run.trace, re.MULTILINE)
+        self.assertEqual(len(opens), 1, "the exe's opens")
+        mask, verb, file, show = opens[0]
+        wanted = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI
+        self.assertEqual(int(mask, 16) & wanted, wanted, 'ShellExecuteExW: fMask')
+        self.assertEqual((verb, file, int(show, 16)), ('open', trace_text(path), SW_SHOWNORMAL),
+                         'ShellExecuteExW: lpVerb, lpFile, nShow')
 
     def test_planted_programs_do_not_run_and_cancel_opens_nothing(self):
         folder = new_folder()

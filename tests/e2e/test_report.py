@@ -8,13 +8,10 @@ import unittest
 from pathlib import Path
 
 from kestrel import (COMPUTER_NAME, DOUBLE_OUTPUT, ERROR, ESCAPE, OK_OK, PREFIX, SCREEN, UPTIME_SHIFT, UTC_OFFSET, WORK,
-                     WORK_AREA, box_texts, close_viewer, location_lines, new_folder, report, run_kestrel,
-                     set_log_pixels, started, trace_lines, trace_text, windows_path)
+                     WORK_AREA, box_texts, close_viewer, location_lines, new_folder, own_calls, report,
+                     run_kestrel, set_log_pixels, started, trace_lines, trace_text, windows_path)
 
 ANSWER_ERROR = ((ERROR, 'Return'),)
-# What Wine's relay channel prints of a call, with its argument words and its return address.
-RELAY_CALL = re.compile(r'^(\w+):Call \w+\.(\w+)\(((?:[^"]|"(?:[^"\\]|\\.)*")*)\) ret=([0-9a-f]+)$')
-RELAY_RETURN = re.compile(r'^(\w+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$')
 WC_ERR_INVALID_CHARS = 0x80
 
 
@@ -82,23 +79,10 @@ class ReportChecks:
         """The exe's own WideCharToMultiByte calls, as Windows takes them: on the UTF-8 code page
         it fails them for any flag but WC_ERR_INVALID_CHARS and for a default character or a
         used-default flag, and every line would be written empty. Wine converts anyway."""
-        import pefile  # here: under emulation every case would pay for its import
-        pe = pefile.PE(exe, fast_load=True)
-        start = pe.OPTIONAL_HEADER.ImageBase
-        own = range(start, start + pe.OPTIONAL_HEADER.SizeOfImage)
-        calls, results, thread = [], [], None
-        for line in trace.splitlines():
-            if (call := RELAY_CALL.match(line)) and int(call[4], 16) in own and thread in (None, call[1]):
-                thread = call[1]
-                words = [int(word.split()[0], 16) for word in re.sub(r'L"(?:[^"\\]|\\.)*"(\.\.\.)?', '', call[3])
-                         .split(',') if word]
-                calls.append((call[2], words))
-            elif (result := RELAY_RETURN.match(line)) and int(result[4], 16) in own and result[1] == thread:
-                results.append(int(result[3], 16))
-        self.assertEqual(len(calls), len(results), 'a call of the exe that did not return')
-        codepage = [result for (name, _), result in zip(calls, results) if name == 'GetACP']
-        conversions = [(words, result) for (name, words), result in zip(calls, results)
-                       if name == 'WideCharToMultiByte']
+        calls = own_calls(trace, exe)[1]
+        self.assertNotIn(None, [result for _, _, result in calls], 'a call of the exe that did not return')
+        codepage = [result for name, _, result in calls if name == 'GetACP']
+        conversions = [(words, result) for name, words, result in calls if name == 'WideCharToMultiByte']
         # Nine lines with text, each sized and then converted.
         self.assertEqual((codepage, len(conversions)), ([65001], 18))
         for n, ((sizing, needed), (converting, _)) in enumerate(zip(conversions[::2], conversions[1::2]), 1):
