@@ -305,32 +305,50 @@ def answer(window, key):
             if window not in shown_windows():
                 return
             time.sleep(0.05)
-    shot = f'{STATE}-stayed-open.png'
+    went_wrong(f'box {window} stayed open')
+
+
+def went_wrong(what):
+    """Fails the case in one line, with the screen saved."""
+    shot = f'{STATE}-went-wrong.png'
     if shutil.which('import'):
         subprocess.run(['import', '-window', 'root', shot], env=wine_env())
-    raise AssertionError(f'box {window} stayed open; the screen is in {shot}')
+    raise AssertionError(f'{what}; the screen is in {shot}')
 
 
 def run_kestrel(folder, answers=ESCAPE, debug='-all', exe=None, env=None, cwd=None):
-    """Runs Kestrel.exe in folder, or the Windows path exe, from folder or cwd, and answers
-    each (caption, answer) box in turn; a box not shown before the program ends is not answered."""
-    run = SimpleNamespace(returncode=None, boxes=0)
+    """Runs Kestrel.exe in folder, or the Windows path exe, from folder or cwd, and answers each
+    (caption, answer) box in turn. The run fails at once when the program ends before a box, or
+    shows one more, or another: a mistaken order of boxes must not wait out every timeout."""
+    run = SimpleNamespace(returncode=None)
     program = [exe or windows_path(os.path.join(folder, 'Kestrel.exe'))]
     if len(program[0]) >= 260:  # a path too long for Wine's own launcher
         program.insert(0, 'C:\\Launcher.exe')
+    boxes = f'^({re.escape(PROMPT)}|{ERROR})$'
     with tempfile.TemporaryFile() as trace:
-        process = subprocess.Popen(wine('wine', *program), env=wine_env(WINEDEBUG=debug, **(env or {})),
-                                   cwd=cwd or folder, stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
+        # The msgbox channel names an unexpected box's text.
+        process = subprocess.Popen(wine('wine', *program), cwd=cwd or folder,
+                                   env=wine_env(WINEDEBUG=f'{debug},trace+msgbox', **(env or {})),
+                                   stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
+
+        def shown(window):
+            trace.seek(0)
+            texts = box_texts(trace.read().decode('utf-8', errors='replace'))
+            return f'"{shown_windows().get(window)}" ({texts[-1] if texts else "no text traced"!r})'
         try:
             for caption, key in answers:
-                # Either box, so that the wrong one fails the run now, not after every wait runs out.
-                if not (window := find_window(f'^({re.escape(PROMPT)}|{ERROR})$', process, timeout=75)):
-                    break
-                if (shown := shown_windows().get(window)) != caption:
-                    raise AssertionError(f'the box "{shown}" was shown where "{caption}" was expected')
+                if not (window := find_window(boxes, process, timeout=75)):
+                    went_wrong(f'no box "{caption}" in 75 s' if process.poll() is None else
+                               f'the program ended (exit code {process.poll()}) where the box "{caption}" was expected')
+                if shown_windows().get(window) != caption:
+                    went_wrong(f'the box {shown(window)} was shown where "{caption}" was expected')
                 answer(window, key)
-                run.boxes += 1
-            run.returncode = process.wait(timeout=60)
+            # Slow machines need the whole minute; a box meanwhile is one too many.
+            if window := find_window(boxes, process, timeout=60):
+                went_wrong(f'the box {shown(window)} was shown after the boxes expected')
+            if (returncode := process.poll()) is None:
+                went_wrong('the program still ran 60 s after the boxes expected')
+            run.returncode = returncode
         finally:
             if process.poll() is None:  # a run gone wrong must not leave its box to the next test
                 end_programs()

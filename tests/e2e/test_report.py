@@ -166,7 +166,7 @@ class Faults(unittest.TestCase):
 
     def test_read_only_folder_gives_no_file_no_box_and_exit_0(self):
         folder = os.path.join(WORK, 'read-only')
-        run = run_kestrel(folder, debug='-all,trace+msgbox,trace+file')
+        run = run_kestrel(folder, answers=(), debug='-all,trace+msgbox,trace+file')
         self.assertEqual((run.returncode, box_texts(run.trace)), (0, []))
         self.assertFalse(os.path.exists(os.path.join(folder, 'SInfo.txt')))
         self.assertEqual(len(trace_lines(run.trace, f'CreateFileW L"{trace_text(windows_path(folder))}\\\\SInfo')), 1)
