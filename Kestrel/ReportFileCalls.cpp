@@ -41,7 +41,7 @@ std::string AnsiBytes(uint32_t codePage, const std::u16string& text)
     if (size <= 0)
         return {};
     std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(codePage, 0, Wide(text), length, &bytes[0], size, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, Wide(text), length, bytes.data(), size, nullptr, nullptr);
     return bytes;
 }
 

@@ -15,7 +15,7 @@ bool RunAndWait(std::u16string& commandLine, const char16_t* applicationName, co
     PROCESS_INFORMATION process = {};
     // CreateProcessW may write into the command line, so it gets the caller's
     // own buffer, never a constant.
-    if (!CreateProcessW(Wide(applicationName), reinterpret_cast<wchar_t*>(&commandLine[0]), nullptr, nullptr,
+    if (!CreateProcessW(Wide(applicationName), reinterpret_cast<wchar_t*>(commandLine.data()), nullptr, nullptr,
                         FALSE, NORMAL_PRIORITY_CLASS, nullptr, Wide(currentDirectory), &startup, &process))
         return false;
     const HandleOwner processHandle(process.hProcess);

@@ -1,7 +1,7 @@
 #include "MySUtils.h"
 
 namespace {
-const std::u16string PathDelimiters = u"\\:";
+constexpr char16_t PathDelimiters[] = u"\\:";
 }
 
 std::u16string NumberText(int64_t value)

@@ -20,8 +20,10 @@ if [ "$(id -u)" != 0 ]; then
     fi
 fi
 
-packages=(cmake make g++ libgtest-dev g++-mingw-w64-i686 python3 python3-pefile python3-xlib mmdebstrap uidmap bubblewrap
-    qemu-system-x86 xvfb x11-utils xdotool imagemagick procps git zip openssl osslsigncode)
+# clang 19 for the checks: Debian 12 and 13 both have it, so both give one verdict.
+packages=(cmake make g++ libgtest-dev g++-mingw-w64-i686 clang-19 lld-19 clang-tidy-19 clang-format-19 python3
+    python3-pefile python3-xlib mmdebstrap uidmap bubblewrap qemu-system-x86 xvfb x11-utils xdotool imagemagick
+    procps git zip openssl osslsigncode)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f '${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")

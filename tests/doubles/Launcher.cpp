@@ -8,10 +8,12 @@
 
 #include <string>
 
-extern "C" NTSTATUS NTAPI RtlCreateProcessParametersEx(RTL_USER_PROCESS_PARAMETERS**, UNICODE_STRING*, UNICODE_STRING*,
-    UNICODE_STRING*, UNICODE_STRING*, void*, UNICODE_STRING*, UNICODE_STRING*, UNICODE_STRING*, UNICODE_STRING*, ULONG);
+extern "C" NTSTATUS NTAPI RtlCreateProcessParametersEx(RTL_USER_PROCESS_PARAMETERS**, UNICODE_STRING*,
+                                                       UNICODE_STRING*, UNICODE_STRING*, UNICODE_STRING*, void*,
+                                                       UNICODE_STRING*, UNICODE_STRING*, UNICODE_STRING*,
+                                                       UNICODE_STRING*, ULONG);
 extern "C" NTSTATUS NTAPI RtlCreateUserProcess(UNICODE_STRING*, ULONG, RTL_USER_PROCESS_PARAMETERS*, void*, void*,
-    HANDLE, BOOLEAN, HANDLE, HANDLE, void*);
+                                               HANDLE, BOOLEAN, HANDLE, HANDLE, void*);
 
 int main()
 {
@@ -21,9 +23,13 @@ int main()
     RtlInitUnicodeString(&image, path.c_str());
     RtlInitUnicodeString(&ntImage, ntPath.c_str());
     RTL_USER_PROCESS_PARAMETERS* parameters = nullptr;
-    struct { ULONG Length; HANDLE Process, Thread; BYTE Rest[256]; } process = {sizeof process, nullptr, nullptr, {}};
-    if (RtlCreateProcessParametersEx(&parameters, &image, nullptr, nullptr, &image, nullptr, nullptr, nullptr, nullptr,
-                                     nullptr, 1 /* normalized */) != 0 ||
+    struct {
+        ULONG Length;
+        HANDLE Process, Thread;
+        BYTE Rest[256];
+    } process = {sizeof process, nullptr, nullptr, {}};
+    if (RtlCreateProcessParametersEx(&parameters, &image, nullptr, nullptr, &image, nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, 1 /* normalized */) != 0 ||
         RtlCreateUserProcess(&ntImage, OBJ_CASE_INSENSITIVE, parameters, nullptr, nullptr, nullptr, FALSE, nullptr,
                              nullptr, &process) != 0)
         return 254;

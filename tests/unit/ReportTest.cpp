@@ -1,7 +1,7 @@
 // The report writer with stand-ins for the Win32 calls under it, so that any
 // block can fail: what no real disk does on demand.
-#include "MySUtils.h"
 #include "Report.h"
+#include "MySUtils.h"
 
 #include <gtest/gtest.h>
 
@@ -19,9 +19,11 @@ struct HaltedWithRuntimeError {
 
 // A run on 5 March 2026 at 09:07 from C:\Tools\Kestrel\Kestrel.exe: 305 bytes,
 // which leave in blocks when lines 6 and 10 fill the buffer, and at the close.
+// clang-format off: laid out as the record's fields go
 static const SystemFacts Example = {{2026, 3, 4, 5, 9, 7, 0, 0}, u"09", u"07", u"C:\\Windows\\system32",
                                     u"OFFICE-PC7", u"alex", 1920, 1080, {0, 0, 1920, 1040},
                                     u"C:\\Tools\\Kestrel\\Kestrel.exe", u"C:\\Tools\\Kestrel\\SInfo.txt"};
+// clang-format on
 
 static HaltedWithRuntimeError HaltOf(size_t failingBlock, uint32_t error)
 {
@@ -35,11 +37,13 @@ static HaltedWithRuntimeError HaltOf(size_t failingBlock, uint32_t error)
     return {0, 0};
 }
 
+// clang-format off: the stand-ins, one a line
 uint32_t CreateReportHandle(const std::u16string&, void*&) { return 0; }
 uint32_t CloseReportHandle(void*) { return Fake.CloseError; }
 std::string AnsiBytes(uint32_t, const std::u16string& text) { return std::string(text.begin(), text.end()); }
 void HaltWithRuntimeError(uint8_t code, uint32_t location) { throw HaltedWithRuntimeError{code, location}; }
 std::u16string UpTimeText() { return u"2d 4h 17m 9sec"; }
+// clang-format on
 
 uint32_t WriteReportBlock(void*, const uint8_t* bytes, uint32_t count)
 {

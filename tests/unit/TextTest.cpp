@@ -6,6 +6,7 @@
 TEST(NumberText, SignAndDigitsOnly)
 {
     EXPECT_EQ(NumberText(0), u"0");
+    EXPECT_EQ(NumberText(-1), u"-1");
     EXPECT_EQ(NumberText(-5), u"-5");
     EXPECT_EQ(NumberText(INT64_MAX), u"9223372036854775807");
     EXPECT_EQ(NumberText(INT64_MIN), u"-9223372036854775808");
