@@ -13,8 +13,9 @@ namespace {
 // activated that way. Without an apartment, and without SEE_MASK_NOASYNC,
 // Windows may finish the open on a thread of its own in this process, which
 // ending the process right after would cut short. Whatever CoInitializeEx says
-// (RPC_E_CHANGED_MODE included), the open goes ahead; its result is not
-// examined, as the shell reports nothing to a program that shows no UI for it.
+// (RPC_E_CHANGED_MODE included), the open goes ahead. A file the shell cannot
+// open is not reported, by Kestrel or, with SEE_MASK_FLAG_NO_UI, by the shell,
+// as with the plain ShellExecuteW: its result is not examined.
 void OpenReport(const std::u16string& reportPath)
 {
     const HRESULT initialized = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

@@ -64,7 +64,8 @@ class FollowUp(unittest.TestCase):
                            r'parm=\(null\) dir=\(null\) show=0x(\w+) ', run.trace, re.MULTILINE)
         self.assertEqual(len(opens), 1, "the exe's opens")
         self.assertEqual(int(opens[0][0], 16) & SEE_MASK_FLAGS, SEE_MASK_FLAGS, 'ShellExecuteExW: fMask')
-        self.assertEqual(opens[0][1:], ('open', trace_text(path), '00000001'), 'ShellExecuteExW: lpVerb, lpFile, nShow')
+        self.assertEqual(opens[0][1:], ('open', trace_text(path), '00000001'),
+                         'ShellExecuteExW: lpVerb, lpFile, nShow (SW_SHOWNORMAL)')
 
     def test_planted_programs_do_not_run_and_cancel_opens_nothing(self):
         folder = new_folder()
