@@ -3,10 +3,8 @@
 # Debian 13 root with Wine 10 and Wine's 32-bit Windows DLLs, so that the 32-bit
 # Kestrel.exe runs in Wine's WoW64 mode, as on 64-bit Windows, inside a 64-bit
 # process. Needs no 32-bit Linux libraries, which this kernel cannot run.
-#
-#   wine-root.sh                              the root, made once and kept
-#   wine-root.sh --tar FILE [OPTION]...       the same recipe as a tarball, with
-#                                             more mmdebstrap options (vm-image.sh)
+# The same root is the virtual machine's system (vm-image.sh), so it also holds
+# what that adds: a kernel, an X server, xdotool and Python.
 #
 # The root is kept in the user's cache, ~/.cache/kestrel (or $KESTREL_CACHE),
 # named by a hash of this file: a changed recipe makes a new root, which replaces
@@ -21,39 +19,22 @@ set -euo pipefail
 mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
 [ -n "$mirror" ] || mirror=$(awk '$1 == "deb" { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
 mirror=${mirror:-http://deb.debian.org/debian}
-
 cache=${KESTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel}
-# The packages, kept for the next recipe: the virtual machine's root holds
-# this root's and a few more, and downloads only those.
-debs=$cache/debs
 
 # Wine's 32-bit DLLs come from libwine:i386, unpacked, never installed: installed,
 # it would pull in 32-bit Linux libraries. ru_RU, ja_JP and ka_GE give Wine the
-# ANSI code pages 1251, 932 and, as Windows set to UTF-8 has, 65001. mke2fs and
-# libarchive make the virtual machine's disk from a tarball.
-# apt-get download skips a package that is there already, with the same hash.
+# ANSI code pages 1251, 932 and, as Windows set to UTF-8 has, 65001.
 dlls='cd /var/cache/apt/archives && apt-get download -q libwine:i386 &&
 dpkg-deb -x "libwine_$(dpkg-query -W -f "\${Version}" libwine:amd64 | sed s/:/%3a/)_i386.deb" /tmp/libwine &&
 cp -a /tmp/libwine/usr/lib/i386-linux-gnu/wine/i386-windows/. /usr/lib/x86_64-linux-gnu/wine/i386-windows/ &&
 rm -rf /tmp/libwine && localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 &&
 localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 && localedef -i ka_GE -f UTF-8 ka_GE.UTF-8'
-recipe() { # TARGET [OPTION]...: the root as a tarball at TARGET, '-' for standard output
-    local target=$1
-    shift
-    mkdir -p "$debs"
-    mmdebstrap --variant=minbase --architectures=amd64,i386 --include=wine,wine64,locales,e2fsprogs,libarchive13t64 \
-        --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
-        --skip=essential/unlink --setup-hook='mkdir -p "$1/var/cache/apt/archives"' \
-        --setup-hook="sync-in $debs /var/cache/apt/archives/" \
-        --customize-hook="chroot \"\$1\" sh -ec '$dlls'" \
-        --customize-hook="sync-out /var/cache/apt/archives $debs" --format=tar "$@" trixie "$target" "$mirror"
-}
-if [ "${1:-}" = --tar ]; then
-    target=$2
-    shift 2
-    recipe "$target" "$@"
-    exit
-fi
+# The virtual machine's: a small initrd, made as the kernel is installed, that
+# only has to find the disk; mke2fs makes the disk.
+machine='linux-image-amd64,kmod,procps,e2fsprogs,python3,python3-pefile,python3-xlib,xvfb,x11-utils,xdotool'
+initrd='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/usr/share/initramfs-tools/modules.d" &&
+echo MODULES=list >"$1/etc/initramfs-tools/conf.d/kestrel" &&
+printf "%s\n" virtio_pci virtio_blk ext4 >"$1/usr/share/initramfs-tools/modules.d/kestrel"'
 
 key=$(sha256sum "${BASH_SOURCE[0]}" | cut -c1-16)
 root=$cache/wine-root-$key
@@ -72,7 +53,10 @@ echo "Making the Wine 10 root $root (once: about a minute, 1.7 GB; log in $log)"
 mkdir "$root.partial"
 # Device files are left out: an ordinary user cannot make them, and wine.sh
 # brings the host's /dev.
-if ! recipe - 2>"$log" | tar -C "$root.partial" --exclude='./dev/*' -x 2>>"$log"; then
+if ! mmdebstrap --variant=minbase --architectures=amd64,i386 --include="wine,wine64,locales,$machine" \
+    --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' --skip=essential/unlink \
+    --setup-hook="$initrd" --customize-hook="chroot \"\$1\" sh -ec '$dlls'" --format=tar trixie - "$mirror" 2>"$log" |
+    tar -C "$root.partial" --exclude='./dev/*' -x 2>>"$log"; then
     echo "error: could not make the Wine root from $mirror (is the network reachable?); see $log" >&2
     tail -n 5 "$log" >&2
     exit 1

@@ -7,11 +7,11 @@
 #
 #   bash scripts/windows/wine.sh wine Kestrel.exe
 #
-# Inside the virtual machine, whose own root that is, KESTREL_WINE_ROOT=/ and
-# the command runs as it is.
+# KESTREL_WINE_ROOT names another root: inside the virtual machine, whose own
+# root that is, it is / and the command runs as it is.
 set -euo pipefail
-[ "${KESTREL_WINE_ROOT:-}" = / ] && exec "$@"
-root=$(bash "$(dirname "${BASH_SOURCE[0]}")/wine-root.sh")
+root=${KESTREL_WINE_ROOT:-$(bash "$(dirname "${BASH_SOURCE[0]}")/wine-root.sh")}
+[ "$root" = / ] && exec "$@"
 case $PWD in
     /tmp | /tmp/* | /var/tmp | /var/tmp/*) here=$PWD ;;
     *) here=/ ;;

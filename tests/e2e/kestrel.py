@@ -132,6 +132,8 @@ def set_up_desk():
         for command in commands:
             subprocess.run(wine(*command), env=wine_env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                            check=True, timeout=300)
+    # Replaced, not written into: in the virtual machine it is a link to Wine's own, which the other desk shares.
+    os.remove(f'{SYSWOW64}/systeminfo.exe')
     shutil.copy(f'{DOUBLES}/SystemInfoDouble.exe', f'{SYSWOW64}/systeminfo.exe')
     shutil.copy(f'{DOUBLES}/Launcher.exe', f'{PREFIX}/drive_c')
     start_services()
