@@ -20,28 +20,40 @@ if [ "$(id -u)" != 0 ]; then
     fi
 fi
 
-# clang 19 for the checks: Debian 12 and 13 both have it, so both give one verdict.
-packages=(cmake make g++ libgtest-dev g++-mingw-w64-i686 clang-19 lld-19 clang-tidy-19 clang-format-19 python3
-    python3-pefile python3-xlib mmdebstrap uidmap bubblewrap qemu-system-x86 xvfb x11-utils xdotool imagemagick
-    procps git zip openssl osslsigncode)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f '${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+# The Wine root takes a minute or more to make: it is made while the rest are
+# installed, once what makes it is there. clang 19 for the checks: Debian 12 and
+# 13 both have it, so both give one verdict.
+first=(mmdebstrap uidmap bubblewrap)
+rest=(cmake make g++ libgtest-dev g++-mingw-w64-i686 clang-19 lld-19 clang-tidy-19 clang-format-19 python3
+    python3-pefile python3-xlib qemu-system-x86 xvfb x11-utils xdotool imagemagick procps git zip openssl
+    osslsigncode)
+updated=''
+install() { # PACKAGE...: those that are missing
+    local missing=() package
+    for package; do
+        dpkg-query -W -f '${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
+    done
+    [ ${#missing[@]} -gt 0 ] || return 0
     # Another run of this script (a second clone's tests, say) may be installing
     # too: wait for it. apt-get update fails at once on a held lock, whatever its
     # lock timeout; the timeout does make install wait for any other dpkg.
-    cache=${KESTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel}
+    local cache=${KESTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel}
     mkdir -p "$cache"
     exec 8>"$cache/apt.lock"
     flock 8
-    "${sudo[@]}" apt-get update -qq
+    [ -n "$updated" ] || "${sudo[@]}" apt-get update -qq
+    updated=yes
     "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
         -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
     exec 8>&-
-fi
-bash "$here/windows/wine-root.sh" >/dev/null
+}
+install "${first[@]}"
+bash "$here/windows/wine-root.sh" >/dev/null &
+root=$!
+# Whatever ends this script, the root is left whole or not at all.
+trap 'wait' EXIT
+install "${rest[@]}"
+wait "$root"
 if [ "${1:-}" = --vm ] || [[ $(bash "$here/windows/route.sh") == vm* ]]; then
     bash "$here/windows/vm-image.sh" >/dev/null
 fi
