@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Kestrel need on Debian 12 or 13,
 # then makes the cached Wine root the program runs in and, where that cannot run
-# it (or with --vm, for the tests that always take that way), the virtual machine
-# that runs the root instead. Run it as yourself: only apt-get, for packages that
+# it, the virtual machine that runs the root instead (elsewhere the tests make
+# that for their vm.* cases). Run it as yourself: only apt-get, for packages that
 # are missing, runs through sudo; the rest needs no root.
 set -euo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
@@ -54,6 +54,6 @@ root=$!
 trap 'wait' EXIT
 install "${rest[@]}"
 wait "$root"
-if [ "${1:-}" = --vm ] || [[ $(bash "$here/windows/route.sh") == vm* ]]; then
+if [[ $(bash "$here/windows/route.sh") == vm* ]]; then
     bash "$here/windows/vm-image.sh" >/dev/null
 fi

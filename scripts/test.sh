@@ -2,7 +2,7 @@
 # Installs what the tests need, builds everything and runs the whole suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh --vm
+bash scripts/install-deps.sh
 route=$(bash scripts/windows/route.sh)
 echo "End-to-end tests: $route"
 # The cases are shared out for the way they take here.

@@ -54,10 +54,11 @@ cp "$settings" "$tree/var/lib/kestrel/desk.reg"
 boot='export WINEPREFIX=/var/lib/kestrel/prefixes/1 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= USER=kestrel
 wine wineboot -i && wine reg import "Z:\var\lib\kestrel\desk.reg" && wineserver -w && cd "$WINEPREFIX/.." &&
 cp -a 1 2 && hardlink -q -t /usr/lib/x86_64-linux-gnu/wine ./*/drive_c/windows/system32 ./*/drive_c/windows/syswow64'
-# As an ordinary user, in a user namespace where their files are root's.
+# As an ordinary user, in a user namespace where their files are root's and
+# root reads them all, as mode 0 ones like /etc/gshadow- are.
 disk() {
     local user=()
-    [ "$(id -u)" = 0 ] || user=(--unshare-user --uid 0 --gid 0)
+    [ "$(id -u)" = 0 ] || user=(--unshare-user --uid 0 --gid 0 --cap-add CAP_DAC_READ_SEARCH)
     bwrap "${user[@]}" --ro-bind "$root" / --dev /dev --proc /proc --bind "$partial" /mnt \
         /usr/sbin/mke2fs -q -F -t ext4 -L kestrel -d /mnt/tree /mnt/disk.ext4 6G >>"$log" 2>&1 || fail "mke2fs failed"
     rm -rf "$tree"
