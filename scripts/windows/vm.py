@@ -108,7 +108,8 @@ def keep(state, image, owner, accel, write):
                '-kernel', f'{image}/vmlinuz', '-initrd', f'{image}/initrd.img',
                '-append', 'root=/dev/vda rw console=ttyS0 init=/kestrel-init panic=-1 quiet tsc=reliable ' +
                os.environ.get('KESTREL_VM_KERNEL_ARGS', ''),
-               '-drive', f'file={image}/disk.ext4,format=raw,if=virtio,snapshot={"off" if write else "on"}',
+               '-drive', f'file={image}/disk.ext4,format=raw,if=virtio,discard=unmap,'
+                         f'snapshot={"off" if write else "on"}',
                '-virtfs', f'local,path={state}/io,mount_tag=io,security_model=none']
     for tag, path in shares:
         command += ['-virtfs', f'local,path={path},mount_tag={tag},security_model=none,readonly=on']

@@ -49,7 +49,7 @@ trap 'rm -rf "$root.partial"' EXIT
 trap 'exit 130' INT TERM HUP
 
 log=$cache/wine-root-$key.log
-echo "Making the Wine 10 root $root (once: about a minute, 1.7 GB; log in $log)" >&2
+echo "Making the Wine 10 root $root (once: about a minute, 2.1 GB; log in $log)" >&2
 mkdir "$root.partial"
 # Device files are left out: an ordinary user cannot make them, and wine.sh
 # brings the host's /dev.
