@@ -24,9 +24,11 @@ image=$cache/vm-$key
 exec 9>"$cache/vm.lock"
 flock 9
 [ -d "$image" ] && { echo "$image"; exit 0; }
-partial=$image.partial log=$image.log
+partial=$image.partial log=$image.log tree=$image.partial/tree
 rm -rf "$cache"/vm-*.partial
-trap 'rm -rf "$partial"' EXIT
+# The prefixes' server, where they were booted here, ends with them.
+stop() { KESTREL_WINE_ROOT=$tree WINEPREFIX=/var/lib/kestrel/prefixes/1 bash "$here/wine-stop.sh"; }
+trap '[ ! -d "$tree" ] || stop >/dev/null 2>&1; rm -rf "$partial"' EXIT
 trap 'exit 130' INT TERM HUP
 fail() {
     echo "error: could not make the virtual machine: $1; see $log" >&2
@@ -42,7 +44,6 @@ mkdir "$partial"
 cp "$root"/boot/vmlinuz-* "$partial/vmlinuz"
 cp "$root"/boot/initrd.img-* "$partial/initrd.img"
 # The disk's files: the root's, linked rather than copied.
-tree=$partial/tree
 cp -al "$root" "$tree"
 cp "$here/vm-init.sh" "$tree/kestrel-init"
 chmod 755 "$tree/kestrel-init"
@@ -66,7 +67,7 @@ disk() {
 }
 if [[ $(KESTREL_VM='' bash "$here/route.sh") == direct* ]]; then
     KESTREL_WINE_ROOT=$tree bash "$here/wine.sh" sh -ec "$boot" >>"$log" 2>&1 || fail "the Wine prefixes could not be booted"
-    WINEPREFIX=$tree/var/lib/kestrel/prefixes/1 bash "$here/wine-stop.sh" >>"$log" 2>&1
+    stop >>"$log" 2>&1
     step "two Wine prefixes booted here"
     disk
 else

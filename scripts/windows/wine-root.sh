@@ -62,6 +62,7 @@ if ! mmdebstrap --variant=minbase --architectures=amd64,i386 --include="wine,win
     exit 1
 fi
 mv "$root.partial" "$root"
-# Roots of earlier recipes are not used again; they are large.
-find "$cache" -maxdepth 1 -name 'wine-root-*' ! -name "wine-root-$key*" -exec rm -rf {} +
+# Roots of earlier recipes are not used again, nor the packages that some kept
+# in debs/; they are large.
+find "$cache" -maxdepth 1 \( -name 'wine-root-*' ! -name "wine-root-$key*" -o -name debs \) -exec rm -rf {} +
 echo "$root"
