@@ -29,8 +29,8 @@ dpkg-deb -x "libwine_$(dpkg-query -W -f "\${Version}" libwine:amd64 | sed s/:/%3
 cp -a /tmp/libwine/usr/lib/i386-linux-gnu/wine/i386-windows/. /usr/lib/x86_64-linux-gnu/wine/i386-windows/ &&
 rm -rf /tmp/libwine && localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 &&
 localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 && localedef -i ka_GE -f UTF-8 ka_GE.UTF-8'
-# The virtual machine's: a small initrd, made as the kernel is installed, that
-# only has to find the disk; mke2fs makes the disk.
+# What the virtual machine adds, mke2fs for its disk, and the small initrd that
+# its kernel's install makes: it only has to find the disk.
 machine='linux-image-amd64,kmod,procps,e2fsprogs,python3,python3-pefile,python3-xlib,xvfb,x11-utils,xdotool'
 initrd='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/usr/share/initramfs-tools/modules.d" &&
 echo MODULES=list >"$1/etc/initramfs-tools/conf.d/kestrel" &&
