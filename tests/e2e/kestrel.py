@@ -27,6 +27,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPTS = os.path.join(HERE, '..', '..', 'scripts', 'windows')
 OVERRIDES = 'mscoree,mshtml='  # no Mono or Gecko: their prompts would block the boot
 PROMPT, ERROR = 'Kestrel by Tamsworth - Norvale Software', 'Error'
+# The windows a run shows beside its boxes: the viewer's, and the console of the command interpreter.
+BESIDE_BOXES = r'SInfo\.txt|^C:\\windows\\system32\\cmd\.exe( - .*)?$'
 ESCAPE, OK_OK = ((PROMPT, 'Escape'),), ((PROMPT, 'OK'), (PROMPT, 'OK'))
 # What the systeminfo double in the 32-bit system directory prints (a planted copy names its own).
 DOUBLE_OUTPUT = (b'Host Name:                 KESTREL-DOUBLE\r\n'
@@ -240,7 +242,7 @@ def own_calls(trace, exe):
     for line in trace.splitlines():
         if (call := RELAY_CALL.match(line)) and int(call[4], 16) in own and thread in (None, call[1]):
             thread = call[1]
-            words = [int(word.split()[0], 16) for word in re.sub(r'L"(?:[^"\\]|\\.)*"(\.\.\.)?', '', call[3])
+            words = [int(word.split()[0], 16) for word in re.sub(r'L?"(?:[^"\\]|\\.)*"(\.\.\.)?', '', call[3])
                      .split(',') if word]
             calls.append([call[2], words, None])
         elif (result := RELAY_RETURN.match(line)) and int(result[4], 16) in own and result[1] == thread:
@@ -318,36 +320,49 @@ def went_wrong(what):
     raise AssertionError(f'{what}; the screen is in {shot}')
 
 
+def new_window(process, seen, timeout):
+    """The first window that is shown while process runs, within timeout, and that neither
+    seen (id: title) holds nor is one the run may show beside its boxes: (id, title), or None."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline and process.poll() is None:
+        for window, title in shown_windows().items():
+            if seen.get(window) != title and not re.search(BESIDE_BOXES, title):
+                return window, title
+        time.sleep(0.05)
+    return None
+
+
 def run_kestrel(folder, answers=ESCAPE, debug='-all', exe=None, env=None, cwd=None):
     """Runs Kestrel.exe in folder, or the Windows path exe, from folder or cwd, and answers each
-    (caption, answer) box in turn. The run fails at once when the program ends before a box, or
-    shows one more, or another: a mistaken order of boxes must not wait out every timeout."""
+    (caption, answer) box in turn. Each desk is a screen of its own, so any other window that
+    shows meanwhile is the run's: it fails at once, naming that window, as does a program that
+    ends before a box: a mistaken box, or a crash dialog, must not wait out every timeout."""
     run = SimpleNamespace(returncode=None)
     program = [exe or windows_path(os.path.join(folder, 'Kestrel.exe'))]
     if len(program[0]) >= 260:  # a path too long for Wine's own launcher
         program.insert(0, 'C:\\Launcher.exe')
-    boxes = f'^({re.escape(PROMPT)}|{ERROR})$'
+    seen = shown_windows()  # the desk's own, before the run
     with tempfile.TemporaryFile() as trace:
         # The msgbox channel names an unexpected box's text.
         process = subprocess.Popen(wine('wine', *program), cwd=cwd or folder,
                                    env=wine_env(WINEDEBUG=f'{debug},trace+msgbox', **(env or {})),
                                    stdin=subprocess.DEVNULL, stdout=trace, stderr=trace)
 
-        def shown(window):
+        def shown(title):
             trace.seek(0)
             texts = box_texts(trace.read().decode('utf-8', errors='replace'))
-            return f'"{shown_windows().get(window)}" ({texts[-1] if texts else "no text traced"!r})'
+            return f'"{title}" ({texts[-1] if texts else "no box text traced"!r})'
         try:
             for caption, key in answers:
-                if not (window := find_window(boxes, process, timeout=75)):
+                if not (window := new_window(process, seen, timeout=75)):
                     went_wrong(f'no box "{caption}" in 75 s' if process.poll() is None else
                                f'the program ended (exit code {process.poll()}) where the box "{caption}" was expected')
-                if shown_windows().get(window) != caption:
-                    went_wrong(f'the box {shown(window)} was shown where "{caption}" was expected')
-                answer(window, key)
-            # Slow machines need the whole minute; a box meanwhile is one too many.
-            if window := find_window(boxes, process, timeout=60):
-                went_wrong(f'the box {shown(window)} was shown after the boxes expected')
+                if window[1] != caption:
+                    went_wrong(f'the window {shown(window[1])} was shown where the box "{caption}" was expected')
+                answer(window[0], key)
+            # Slow machines need the whole minute; a window meanwhile is one too many.
+            if window := new_window(process, seen, timeout=60):
+                went_wrong(f'the window {shown(window[1])} was shown after the boxes expected')
             run.returncode = process.wait(timeout=1)
         finally:
             if process.poll() is None:  # a run gone wrong must not leave its box to the next test

@@ -18,6 +18,8 @@ TRACE = '-all,trace+msgbox,trace+process'
 OK_CANCEL = ((PROMPT, 'OK'), (PROMPT, 'Cancel'))
 COINIT_FLAGS = 0x2 | 0x4  # COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE
 SEE_MASK_FLAGS = 0x100 | 0x400  # SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI
+# MB_OKCANCEL | MB_ICONQUESTION, with MB_DEFBUTTON2 | MB_SETFOREGROUND for the first.
+BOX_TYPES = (0x1 | 0x20 | 0x100 | 0x10000, 0x1 | 0x20)
 
 
 class FollowUp(unittest.TestCase):
@@ -53,10 +55,14 @@ class FollowUp(unittest.TestCase):
         self.check_open(run, os.path.join(folder, 'Kestrel.exe'), f'{share}\\SInfo.txt')
 
     def check_open(self, run, exe, path):
-        """The exe's own calls around the open. Wine runs any open at once on the caller's thread;
+        """The exe's own calls: its boxes, and those around the open. Wine runs any open at once on the caller's thread;
         Windows may need a single-threaded apartment for it, or finish it on a thread of its own that
         the process, ending right after, would cut short: the viewer would never show."""
         thread, calls = own_calls(run.trace, exe)
+        # Neither box has an owner. The first asks for the foreground, as Kestrel is started from
+        # Explorer or a browser, which keep it otherwise; Cancel is its default, OK the second's.
+        self.assertEqual([(name, words[0], words[3]) for name, words, _ in calls if name.startswith('MessageBox')],
+                         [('MessageBoxW', 0, BOX_TYPES[0]), ('MessageBoxW', 0, BOX_TYPES[1])], 'hWnd, uType')
         shell = [(name, words) for name, words, _ in calls if name.startswith(('Co', 'ShellExecute'))]
         self.assertEqual([name for name, _ in shell], ['CoInitializeEx', 'ShellExecuteExW', 'CoUninitialize'])
         self.assertEqual(shell[0][1], [0, COINIT_FLAGS], 'CoInitializeEx: pvReserved, dwCoInit')

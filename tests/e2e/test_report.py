@@ -13,6 +13,7 @@ from kestrel import (COMPUTER_NAME, DOUBLE_OUTPUT, ERROR, ESCAPE, OK_OK, PREFIX,
 
 ANSWER_ERROR = ((ERROR, 'Return'),)
 WC_ERR_INVALID_CHARS = 0x80
+CODE_PAGES = {'cp1251': 1251, 'cp932': 932, 'utf-8': 65001}  # the rows whose conversions are traced
 
 
 def uptime():
@@ -73,22 +74,24 @@ class ReportChecks:
         if appended:
             self.assertEqual([path in line for line in started(run, 'notepad.exe')], [True])
         if relay:
-            self.check_conversions(run.trace, os.path.join(folder, program))
+            self.check_conversions(run.trace, os.path.join(folder, program), CODE_PAGES[codepage])
 
-    def check_conversions(self, trace, exe):
-        """The exe's own WideCharToMultiByte calls, as Windows takes them: on the UTF-8 code page
-        it fails them for any flag but WC_ERR_INVALID_CHARS and for a default character or a
-        used-default flag, and every line would be written empty. Wine converts anyway."""
+    def check_conversions(self, trace, exe, codepage):
+        """The exe's own WideCharToMultiByte calls, as Windows takes them: it fails them for a flag
+        it does not allow on the code page (on UTF-8 only WC_ERR_INVALID_CHARS, elsewhere that one
+        too), and on UTF-8 for a default character or a used-default flag, and every line would be
+        written empty. Wine converts anyway."""
         calls = own_calls(trace, exe)[1]
         self.assertNotIn(None, [result for _, _, result in calls], 'a call of the exe that did not return')
-        codepage = [result for name, _, result in calls if name == 'GetACP']
+        taken = [result for name, _, result in calls if name == 'GetACP']
         conversions = [(words, result) for name, words, result in calls if name == 'WideCharToMultiByte']
         # Nine lines with text, each sized and then converted.
-        self.assertEqual((codepage, len(conversions)), ([65001], 18))
+        self.assertEqual((taken, len(conversions)), ([codepage], 18))
+        flags = (0, WC_ERR_INVALID_CHARS) if codepage == 65001 else (0,)
         for n, ((sizing, needed), (converting, _)) in enumerate(zip(conversions[::2], conversions[1::2]), 1):
             for words, call in ((sizing, f'sizing call {n}'), (converting, f'conversion {n}')):
-                self.assertEqual(words[0], codepage[0], f'{call}: code page')
-                self.assertIn(words[1], (0, WC_ERR_INVALID_CHARS), f'{call}: dwFlags')
+                self.assertEqual(words[0], codepage, f'{call}: code page')
+                self.assertIn(words[1], flags, f'{call}: dwFlags on code page {codepage}')
                 self.assertEqual(words[6:], [0, 0], f'{call}: lpDefaultChar and lpUsedDefaultChar')
             self.assertEqual(sizing[4:6], [0, 0], f'sizing call {n}: lpMultiByteStr and cbMultiByte')
             self.assertEqual(converting[2:4], sizing[2:4], f'conversion {n}: lpWideCharStr and cchWideChar')
@@ -117,7 +120,7 @@ class Report(ReportChecks, unittest.TestCase):
                 ('C.UTF-8', 'cp1252', 'u' * 255, 'kestrel e2e', {'u' * 255: 'Unknown'})):  # too long for the query
             with self.subTest(codepage=codepage, user=user[:8], length=len(user)):
                 self.check_report(new_folder(folder), user=user, codepage=codepage, env={'LC_ALL': locale},
-                                  shown=shown, relay=codepage == 'utf-8')
+                                  shown=shown, relay=codepage in CODE_PAGES)
 
     def test_started_from_the_system_directory_all_lands_beside_the_program(self):
         # As from a logon script or a scheduled task; the Run box starts in the profile.
@@ -145,8 +148,11 @@ class Faults(unittest.TestCase):
     def test_260_characters_stops_with_code_3_before_touching_the_file(self):
         folder = folder_for_report_path(260)
         Path(folder, 'SInfo.txt').write_bytes(b'an older report\r\n')
-        run = run_kestrel(folder, answers=ANSWER_ERROR, debug='-all,trace+msgbox,trace+file')
+        run = run_kestrel(folder, answers=ANSWER_ERROR, debug='-all,trace+msgbox,trace+file,+relay')
         self.assertEqual((run.returncode, box_texts(run.trace)), (3, ['Runtime error   3 at 4B000100']))
+        boxes = [words for name, words, _ in own_calls(run.trace, os.path.join(folder, 'Kestrel.exe'))[1]
+                 if name.startswith('MessageBox')]
+        self.assertEqual([(words[0], words[3]) for words in boxes], [(0, 0)], 'MessageBoxA: hWnd, uType MB_OK')
         self.assertEqual(report(folder), b'an older report\r\n')
         self.assertEqual(trace_lines(run.trace, 'SInfo.txt'), [])
 

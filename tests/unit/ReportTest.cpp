@@ -75,10 +75,32 @@ TEST(Report, FailedWriteHaltsWhereItFailedAFailedCloseDoesNot)
     }
     EXPECT_EQ(HaltOf(1, 0x170).Code, 0x70); // shown and returned in its low 8 bits
 
-    // A failed CloseHandle leaves the report whole: nothing to halt for.
+    // A failed CloseHandle leaves the report whole: nothing to halt for. Compared whole, day
+    // before month: the end-to-end cases compare line 1 with the host's clock, which cannot
+    // tell day from month on a day such as 3 March.
     Fake = {0, 0, 6, {}};
     EXPECT_TRUE(WriteReport(Example, 1252));
-    EXPECT_EQ(Fake.File.size(), 305u);
+    EXPECT_EQ(Fake.File,
+              "Today is 5/3/2026  at: 09:07\r\n\r\nWindows UpTime: 2d 4h 17m 9sec\r\n\r\n"
+              "This File is C:\\Tools\\Kestrel\\SInfo.txt\r\nProgram: Kestrel.exe\r\n"
+              "Program Location: C:\\Tools\\Kestrel\\\r\nComputer Name: OFFICE-PC7\r\nUser Name: alex\r\n"
+              "Screen Work Area - Top: 0 Left: 0 Bottom: 1040 Right: 1920\r\n"
+              "Screen Width: 1920 x Height: 1080\r\n");
+}
+
+TEST(Report, ErrorTextRightAlignsTheCodeAndShowsEveryHexDigit)
+{
+    const struct {
+        uint8_t Code;
+        uint32_t Location;
+        const char* Text;
+    } cases[] = {{3, 0x4B000100, "Runtime error   3 at 4B000100"},
+                 {5, 0x01234567, "Runtime error   5 at 01234567"},
+                 {112, 0x89ABCDEF, "Runtime error 112 at 89ABCDEF"},
+                 {255, 0, "Runtime error 255 at 00000000"},
+                 {0, 0xFFFFFFFF, "Runtime error   0 at FFFFFFFF"}};
+    for (const auto& each : cases)
+        EXPECT_EQ(RuntimeErrorText(each.Code, each.Location), each.Text);
 }
 
 TEST(Report, ABlockLeavesWithTheLineThatFillsItAndTheCloseWritesEvenOneByte)
