@@ -41,6 +41,24 @@ else()
                         -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,1)
 endif()
 
+# clang-tidy beside the compiler, where asked for: each source is analysed when it is compiled,
+# so a build analyses only what changed, a header's includers among it. A change of the checks,
+# of clang-tidy or of the compiler analyses every source again. A finding fails the compile, so
+# it is found again by every build until it is mended.
+set(KESTREL_CLANG_TIDY "" CACHE STRING "clang-tidy to run on each source as it is compiled")
+if(KESTREL_CLANG_TIDY)
+    find_program(tidy ${KESTREL_CLANG_TIDY} REQUIRED)
+    file(REAL_PATH ${tidy} tidy_file)
+    file(REAL_PATH ${CMAKE_CXX_COMPILER} compiler_file)
+    set_target_properties(Kestrel PROPERTIES CXX_CLANG_TIDY "${tidy};--quiet")
+    # clang-tidy reads the include folders from the command line, not from a response file.
+    set(CMAKE_CXX_USE_RESPONSE_FILE_FOR_INCLUDES OFF)
+    get_target_property(sources Kestrel SOURCES)
+    list(FILTER sources INCLUDE REGEX "\\.cpp$")
+    set_source_files_properties(${sources} PROPERTIES
+        OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/.clang-tidy;${tidy_file};${compiler_file}")
+endif()
+
 option(KESTREL_TEST_PROGRAMS "Build the test doubles and the benchmark's empty program" ON)
 if(KESTREL_TEST_PROGRAMS AND NOT MSVC)
     add_subdirectory(tests/doubles)
