@@ -25,7 +25,7 @@ fi
 # 13 both have it, so both give one verdict.
 first=(mmdebstrap uidmap bubblewrap)
 rest=(cmake make g++ libgtest-dev g++-mingw-w64-i686 clang-19 lld-19 clang-tidy-19 clang-format-19 python3
-    python3-pefile python3-xlib qemu-system-x86 xvfb x11-utils xdotool imagemagick procps git zip openssl
+    python3-pefile python3-xlib xvfb x11-utils xdotool imagemagick procps git zip openssl
     osslsigncode)
 updated=''
 install() { # PACKAGE...: those that are missing

@@ -11,7 +11,7 @@ for hosts whose kernel runs no 32-bit code, where Wine's WoW64 mode cannot run.
                                                       all three for one command
 
 It uses KVM where this user may open /dev/kvm and it works, software emulation
-otherwise. Its disk is read through a throw-away overlay, so every boot starts
+otherwise, with the QEMU of the Wine root (wine-root.sh) on every host. Its disk is read through a throw-away overlay, so every boot starts
 from the same state. The host folders given with --share appear in it read-only
 under the same paths.
 KESTREL_VM_KERNEL_ARGS adds options to its kernel's command line: with
@@ -25,6 +25,7 @@ import argparse
 import contextlib
 import ctypes
 import fcntl
+import functools
 import glob
 import os
 import shlex
@@ -41,6 +42,18 @@ CACHE = os.environ.get('KESTREL_CACHE') or os.path.join(
     os.environ.get('XDG_CACHE_HOME') or os.path.expanduser('~/.cache'), 'kestrel')
 
 
+@functools.cache
+def emulator():
+    """The Wine root's qemu-system-x86_64, Debian 13's QEMU 10, on the host's files but for /usr and
+    /etc, and ended with its parent. Under software emulation Debian 12's QEMU 7.2 could translate a
+    page while the other processor still rewrote it, and so run old code after the machine's kernel
+    had patched it: that kernel then died (fixed in QEMU 8.1)."""
+    root = subprocess.run(['bash', f'{HERE}/wine-root.sh'], check=True, stdout=subprocess.PIPE,
+                          text=True).stdout.strip()
+    return ['bwrap', '--dev-bind', '/', '/', '--ro-bind', f'{root}/usr', '/usr', '--ro-bind', f'{root}/etc', '/etc',
+            '--die-with-parent', 'qemu-system-x86_64']
+
+
 def kvm_usable(image):
     """Whether KVM runs the machine's kernel. A /dev/kvm that answers is not
     enough: some hosts' KVM fails on the kernel's first instructions. So the
@@ -55,7 +68,7 @@ def kvm_usable(image):
     boot_id = open('/proc/sys/kernel/random/boot_id').read().strip()
     verdict = os.path.join(CACHE, f'kvm-{boot_id}')
     if answers and not os.path.exists(verdict):
-        trial = subprocess.Popen(['qemu-system-x86_64', '-accel', 'kvm', '-m', '512', '-nodefaults', '-display', 'none',
+        trial = subprocess.Popen([*emulator(), '-accel', 'kvm', '-m', '512', '-nodefaults', '-display', 'none',
                                   '-no-reboot', '-serial', 'stdio', '-kernel', f'{image}/vmlinuz',
                                   '-append', 'console=ttyS0 panic=-1'],
                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -100,14 +113,17 @@ def image_folder(image):
 def keep(state, image, owner, accel, write):
     """The keeper: runs qemu until halted, interrupted or orphaned, then cleans up."""
     shares = [line.split(' ', 1) for line in open(f'{state}/io/shares').read().splitlines()]
-    # tsc=reliable: under software emulation on a busy host the clock watchdog
-    # may call the TSC unstable, and the kernel then rewrites its own code while
-    # the other processor runs it, an oops seen here some seconds after the boot.
-    command = ['qemu-system-x86_64', '-accel', accel, '-smp', '2', '-m', '3072', '-nodefaults', '-display', 'none',
-               '-no-reboot', '-serial', f'file:{state}/console.log',
+    # The kernel rewrites its own code when a static key flips, and under software emulation
+    # a flip while the other processor runs the site is what an emulator's race turns into a
+    # dead kernel. So no key is left to flip late: tsc=reliable keeps the clock watchdog from
+    # calling the TSC unstable on a busy host, and RDRAND, trusted, makes the random generator
+    # ready during the boot, on one processor, not seconds later from interrupts.
+    emulated = accel.startswith('tcg')
+    command = [*emulator(), '-accel', accel, *(['-cpu', 'qemu64,rdrand=on'] * emulated), '-smp', '2', '-m', '3072',
+               '-nodefaults', '-display', 'none', '-no-reboot', '-serial', f'file:{state}/console.log',
                '-kernel', f'{image}/vmlinuz', '-initrd', f'{image}/initrd.img',
                '-append', 'root=/dev/vda rw console=ttyS0 init=/kestrel-init panic=-1 quiet tsc=reliable ' +
-               os.environ.get('KESTREL_VM_KERNEL_ARGS', ''),
+               'random.trust_cpu=on ' * emulated + os.environ.get('KESTREL_VM_KERNEL_ARGS', ''),
                '-drive', f'file={image}/disk.ext4,format=raw,if=virtio,discard=unmap,'
                          f'snapshot={"off" if write else "on"}',
                '-virtfs', f'local,path={state}/io,mount_tag=io,security_model=none']
@@ -164,28 +180,18 @@ def boot(state, shares, owner, image=None, write=False):
     print(f'Booting the virtual machine ({"KVM" if kvm else "software emulation: no usable KVM"})', file=sys.stderr,
           flush=True)
     accel = 'kvm' if kvm else 'tcg,thread=multi'
-    # Under software emulation the machine's kernel now and then oopses while it
-    # patches its own code, one processor running what the other rewrites; such
-    # a machine stops before it takes commands, and booting it again goes past.
-    tries = 3
-    for attempt in range(1, tries + 1):
-        with open(f'{state}/keeper.log', 'w') as log:
-            keeper = subprocess.Popen([sys.executable, __file__, 'keep', state, image, str(owner), accel] +
-                                      ['--write'] * write,
-                                      stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-        open(f'{state}/keeper', 'w').write(str(keeper.pid))
-        started = time.monotonic()
-        while not os.path.exists(f'{state}/io/ready') and keeper.poll() is None:
-            if time.monotonic() - started > 600:
-                sys.exit(f'vm: the virtual machine did not come up; its console ended:\n{console_tail(state)}')
-            time.sleep(0.2)
-        if os.path.exists(f'{state}/io/ready'):
-            print(f'The virtual machine took commands after {time.monotonic() - started:.0f} s', file=sys.stderr,
-                  flush=True)
-            return
-        print(f'vm: the virtual machine stopped while it booted ({attempt} of {tries} tries); its console ended:\n'
-              f'{console_tail(state)}', file=sys.stderr, flush=True)
-    sys.exit('vm: the virtual machine did not come up')
+    with open(f'{state}/keeper.log', 'w') as log:
+        keeper = subprocess.Popen([sys.executable, __file__, 'keep', state, image, str(owner), accel] +
+                                  ['--write'] * write, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    open(f'{state}/keeper', 'w').write(str(keeper.pid))
+    started = time.monotonic()
+    # Not booted again: a machine that stops on its own is a fault to see, not to hide.
+    while not os.path.exists(f'{state}/io/ready'):
+        if keeper.poll() is not None or time.monotonic() - started > 600:
+            what = 'stopped while it booted' if keeper.poll() is not None else 'did not come up'
+            sys.exit(f'vm: the virtual machine {what}; its console ended:\n{console_tail(state)}')
+        time.sleep(0.2)
+    print(f'The virtual machine took commands after {time.monotonic() - started:.0f} s', file=sys.stderr, flush=True)
 
 
 def run(state, command, cwd, env):

@@ -4,7 +4,8 @@
 # Kestrel.exe runs in Wine's WoW64 mode, as on 64-bit Windows, inside a 64-bit
 # process. Needs no 32-bit Linux libraries, which this kernel cannot run.
 # The same root is the virtual machine's system (vm-image.sh), so it also holds
-# what that adds: a kernel, an X server, xdotool and Python.
+# what that adds: a kernel, an X server, xdotool and Python; and the emulator
+# that runs it (vm.py), the same QEMU on every host.
 #
 # The root is kept in the user's cache, ~/.cache/kestrel (or $KESTREL_CACHE),
 # named by a hash of this file: a changed recipe makes a new root, which replaces
@@ -32,6 +33,9 @@ localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 && localedef -i ka_GE -f UTF-8 ka_GE.UTF
 # What the virtual machine adds, mke2fs for its disk, and the small initrd that
 # its kernel's install makes: it only has to find the disk.
 machine='linux-image-amd64,kmod,procps,e2fsprogs,python3,python3-pefile,python3-xlib,xvfb,x11-utils,xdotool'
+# Debian 13's QEMU 10 for the machine: Debian 12's 7.2 could run a page's old code
+# after the machine's kernel had rewritten it, and that kernel then died.
+emulator='qemu-system-x86'
 initrd='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/usr/share/initramfs-tools/modules.d" &&
 echo MODULES=list >"$1/etc/initramfs-tools/conf.d/kestrel" &&
 printf "%s\n" virtio_pci virtio_blk ext4 >"$1/usr/share/initramfs-tools/modules.d/kestrel"'
@@ -53,7 +57,7 @@ echo "Making the Wine 10 root $root (once: about a minute, 2.1 GB; log in $log)"
 mkdir "$root.partial"
 # Device files are left out: an ordinary user cannot make them, and wine.sh
 # brings the host's /dev.
-if ! mmdebstrap --variant=minbase --architectures=amd64,i386 --include="wine,wine64,locales,$machine" \
+if ! mmdebstrap --variant=minbase --architectures=amd64,i386 --include="wine,wine64,locales,$machine,$emulator" \
     --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' --skip=essential/unlink \
     --setup-hook="$initrd" --customize-hook="chroot \"\$1\" sh -ec '$dlls'" --format=tar trixie - "$mirror" 2>"$log" |
     tar -C "$root.partial" --exclude='./dev/*' -x 2>>"$log"; then
