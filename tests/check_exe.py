@@ -14,32 +14,15 @@ import pefile
 
 SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'advapi32.dll', 'shell32.dll', 'ole32.dll', 'msvcrt.dll'}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
-ASM_V1, ASM_V3 = '{urn:schemas-microsoft-com:asm.v1}', '{urn:schemas-microsoft-com:asm.v3}'
-SETTINGS = f'{ASM_V3}application/{ASM_V3}windowsSettings/'
-DPI_AWARE = SETTINGS + '{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware'
-DPI_AWARENESS = SETTINGS + '{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness'
-# What dpiAware gives Windows 7 and 8, and Windows 8.1 (and 10 before 1607, which reads it alike).
-DPI_AWARE_MODES = {'true': ('system', 'system'), 'true/pm': ('system', 'per monitor'),
-                   'per monitor': ('unaware', 'per monitor')}
-# From 1607 on, dpiAwareness, where present, is all that counts: its first item that this Windows
-# knows, or unaware when it knows none; dpiAware is then ignored.
-KNOWN_AWARENESS = {'1607': {'unaware': 'unaware', 'system': 'system', 'permonitor': 'per monitor'}}
-KNOWN_AWARENESS['1703'] = dict(KNOWN_AWARENESS['1607'], permonitorv2='per monitor v2')
-
-
-def dpi_modes(assembly):
-    """The DPI mode that each Windows takes from the manifest."""
-    def text(path):
-        element = assembly.find(path)
-        return None if element is None else (element.text or '').strip().lower()
-    aware, awareness = text(DPI_AWARE), text(DPI_AWARENESS)
-    older = DPI_AWARE_MODES.get(aware, ('unaware', 'unaware'))
-    modes = {'Windows 7 and 8 (dpiAware)': older[0], 'Windows 8.1 (dpiAware)': older[1]}
-    for version, known in KNOWN_AWARENESS.items():
-        items = [known[item.strip()] for item in (awareness or '').split(',') if item.strip() in known]
-        mode = (items or ['unaware'])[0] if awareness is not None else older[1]
-        modes[f'Windows 10 {version}{" and later" * (version == "1703")} (dpiAwareness)'] = mode
-    return modes
+NS = {'v1': 'urn:schemas-microsoft-com:asm.v1', 'v3': 'urn:schemas-microsoft-com:asm.v3',
+      'ws2005': 'http://schemas.microsoft.com/SMI/2005/WindowsSettings',
+      'ws2016': 'http://schemas.microsoft.com/SMI/2016/WindowsSettings'}
+# What dpiAware gives Windows 7 and 8, and 8.1 (and 10 before 1607). From 1607 on, dpiAwareness,
+# where present, is all that counts: the first of its items that this Windows knows, else unaware.
+DPI_AWARE = {'true': ('system', 'system'), 'true/pm': ('system', 'permonitor'),
+             'per monitor': ('unaware', 'permonitor')}
+KNOWN = {'Windows 10 1607': ('unaware', 'system', 'permonitor'),
+         'Windows 10 1703 and later': ('unaware', 'system', 'permonitor', 'permonitorv2')}
 
 
 def manifest_checks(text):
@@ -48,22 +31,33 @@ def manifest_checks(text):
         assembly = ElementTree.fromstring(text)
     except ElementTree.ParseError as error:
         return {f'manifest: well-formed XML ({error})': False}
-    identity = assembly.find(ASM_V1 + 'assemblyIdentity')
-    level = assembly.find(f'{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/'
-                          f'{ASM_V3}requestedExecutionLevel')
+
+    def value(path, attribute=None):
+        element = assembly.find(path, NS)
+        if element is None or attribute:
+            return element.get(attribute) if element is not None else None
+        return (element.text or '').strip().lower()
+    older = DPI_AWARE.get(value('v3:application/v3:windowsSettings/ws2005:dpiAware'), ('unaware', 'unaware'))
+    awareness = value('v3:application/v3:windowsSettings/ws2016:dpiAwareness')
+    modes = {'Windows 7 and 8 (dpiAware)': older[0], 'Windows 8.1 (dpiAware)': older[1]}
+    for windows, known in KNOWN.items():
+        items = [item.strip() for item in (awareness or '').split(',') if item.strip() in known]
+        modes[f'{windows} (dpiAwareness)'] = older[1] if awareness is None else (items or ['unaware'])[0]
+    level = 'v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel'
     checks = {
         'manifest: an asm.v1 assembly of manifestVersion 1.0':
-            assembly.tag == ASM_V1 + 'assembly' and assembly.get('manifestVersion') == '1.0',
+            assembly.tag == f'{{{NS["v1"]}}}assembly' and assembly.get('manifestVersion') == '1.0',
         'manifest: an assemblyIdentity whose version has four parts':
-            identity is not None and re.fullmatch(r'(\d{1,5}\.){3}\d{1,5}', identity.get('version', '')) is not None,
+            re.fullmatch(r'(\d{1,5}\.){3}\d{1,5}', value('v1:assemblyIdentity', 'version') or '') is not None,
         # uiAccess="true" starts only when signed and installed in a secure folder.
         'manifest: requestedExecutionLevel asInvoker, uiAccess false':
-            level is not None and (level.get('level'), level.get('uiAccess')) == ('asInvoker', 'false'),
+            (value(level, 'level'), value(level, 'uiAccess')) == ('asInvoker', 'false'),
     }
-    for windows, mode in dpi_modes(assembly).items():
-        wanted = ('per monitor', 'per monitor v2') if '10' in windows else ('system', 'per monitor')
-        checks[f'manifest: {windows} runs it {" or ".join(wanted)} DPI aware (it takes {mode})'] = mode in wanted
+    for windows, mode in modes.items():
+        wanted = ('permonitor', 'permonitorv2') if '10' in windows else ('system', 'permonitor')
+        checks[f'manifest: {windows} runs it DPI aware, {" or ".join(wanted)} (it takes {mode})'] = mode in wanted
     return checks
+
 
 pe = pefile.PE(sys.argv[1])
 fixed = pe.VS_FIXEDFILEINFO[0]

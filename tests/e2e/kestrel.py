@@ -1,6 +1,6 @@
 """Runs the shipped 32-bit Kestrel.exe under Wine 10's WoW64 on Xvfb desks set up as users'
 desktops are, answering its boxes; all in the virtual machine where this kernel runs no 32-bit
-code, or with KESTREL_VM=1. The README tells what a run owns and ends. KESTREL_DESK: 1 or 2.
+code, or with KESTREL_VM=1. docs/testing.md tells what a run owns and ends. KESTREL_DESK: 1 or 2.
 
     kestrel.py start [DESK...] | test MODULE... | stop
 """
