@@ -11,9 +11,9 @@ for hosts whose kernel runs no 32-bit code, where Wine's WoW64 mode cannot run.
                                                       all three for one command
 
 It uses KVM where this user may open /dev/kvm and it works, software emulation
-otherwise, with the QEMU of the Wine root (wine-root.sh) on every host. Its disk is read through a throw-away overlay, so every boot starts
-from the same state. The host folders given with --share appear in it read-only
-under the same paths.
+otherwise, with the QEMU of the Wine root (wine-root.sh) on every host. Its disk
+is read through a throw-away overlay, so every boot starts from the same state.
+The host folders given with --share appear in it read-only under the same paths.
 KESTREL_VM_KERNEL_ARGS adds options to its kernel's command line: with
 ia32_emulation=0 it is a host that runs no 32-bit code, for trying route.sh.
 
