@@ -10,8 +10,8 @@
 # Cached beside the Wine root, named by a hash of its recipe (this file, the
 # machine's first process, the Wine root's recipe and the tests' settings); made
 # under a temporary name and renamed only when complete, so a half-made one is
-# never used. Needs bubblewrap, and no root: an ordinary
-# user's files are made root's on the disk, as they are in the root's own tarball.
+# never used. Needs bubblewrap, and no root: an ordinary user's files are made
+# root's on the disk, as they are in the root's own tarball.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(bash "$here/wine-root.sh")
