@@ -286,9 +286,9 @@ def shown_windows():
     return names
 
 
-def find_window(name, process=None, timeout=20):
+def find_window(name, timeout=20):
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline and (process is None or process.poll() is None):
+    while time.monotonic() < deadline:
         if found := [window for window, title in shown_windows().items() if re.search(name, title)]:
             return found[0]
         time.sleep(0.05)
