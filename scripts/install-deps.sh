@@ -22,11 +22,12 @@ fi
 
 # The Wine root takes a minute or more to make: it is made while the rest are
 # installed, once what makes it is there. clang 19 for the checks: Debian 12 and
-# 13 both have it, so both give one verdict.
+# 13 both have it, so both give one verdict. A release signs through a token
+# with OpenSSL's PKCS#11 engine and p11tool; the release check's token is SoftHSM2.
 first=(mmdebstrap uidmap bubblewrap)
 rest=(cmake make g++ libgtest-dev g++-mingw-w64-i686 clang-19 lld-19 clang-tidy-19 clang-format-19 python3
     python3-pefile python3-xlib xvfb x11-utils xdotool imagemagick procps git zip openssl
-    osslsigncode)
+    osslsigncode libengine-pkcs11-openssl gnutls-bin softhsm2 python3-cryptography)
 updated=''
 install() { # PACKAGE...: those that are missing
     local missing=() package
