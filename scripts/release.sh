@@ -21,7 +21,7 @@ sign=()
 # The key signs a probe: that proves the PIN (one login, not two, against the
 # token's retry count) and that the certificate is the key's.
 echo "Kestrel $version" >"$work/probe"
-if [ -n "$module$key$pin" ]; then
+if [ -n "$module$key$certs$pin" ]; then
     [ -z "$pfx$password" ] || fail "set the PKCS#11 variables or the PKCS#12 ones, not both"
     exists module KESTREL_SIGN_PKCS11_MODULE
     exists pin KESTREL_SIGN_PIN_FILE
@@ -62,6 +62,8 @@ elif [ -n "$pfx$password" ]; then
         "$work/probe" 2>/dev/null || fail "cannot sign with the key in $pfx"
     sign=(-pkcs12 "$pfx" -readpass "$password")
     signer=$pfx
+elif [ -n "$stamp" ]; then
+    fail "KESTREL_SIGN_TIMESTAMP_URL is set, but no key to sign with (docs/releasing.md)"
 fi
 if [ ${#sign[@]} -gt 0 ]; then
     cert=$work/chain.pem

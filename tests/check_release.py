@@ -205,7 +205,8 @@ class Release(unittest.TestCase):
                 self.assertRegex(refused.stderr, f'^release: {message}[^\n]*\n$')
                 self.assertNotIn('cmake', self.log.read_text())
                 self.assertEqual(os.listdir(self.dist), ['earlier'])
-        # A time stamp that fails stops it too, with dist/ as it was.
+        # A time stamp asked for with nothing to sign, or one that fails, stops it too.
+        self.assertIn('but no key to sign with', self.release(KESTREL_SIGN_TIMESTAMP_URL=self.stamp).stderr)
         failed = self.release(**self.token(KESTREL_SIGN_TIMESTAMP_URL=self.stamp + '/fail'))
         self.assertEqual(failed.returncode, 1)
         self.assertIn('(or the time stamp from http://127.0.0.1:', failed.stderr)
