@@ -75,8 +75,12 @@ class Release(unittest.TestCase):
         work = cls.work = Path(cls.enterClassContext(tempfile.TemporaryDirectory(prefix='kestrel-release-')))
         keys = cls.keys = work / 'keys'
         keys.mkdir()
-        # What is here, as a commit of its own: a release is made of a commit.
-        commit = run('git', '-c', 'user.name=k', '-c', 'user.email=k@localhost', 'stash', 'create', cwd=SOURCE)
+        # What is here, as a commit of its own: a release is made of a commit. With nothing to
+        # save, stash create may end with 1 and print nothing (a fresh clone's index, here).
+        stash = subprocess.run(['git', '-c', 'user.name=k', '-c', 'user.email=k@localhost', 'stash', 'create'],
+                               cwd=SOURCE, capture_output=True, text=True)
+        assert stash.returncode in (0, 1) and not stash.stderr, stash.stderr
+        commit = stash.stdout
         cls.tree = work / 'release'
         run('git', 'clone', '-q', SOURCE, cls.tree)
         run('git', 'checkout', '-q', commit.strip() or 'HEAD', cwd=cls.tree)
