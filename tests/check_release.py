@@ -115,9 +115,11 @@ class Release(unittest.TestCase):
         token = cls.env | {'GNUTLS_PIN': PIN}
         cls.public = {}
         for label, kind in ('signer', 'rsa'), ('other', 'rsa'), ('curve', 'ecdsa'):
-            run(*p11, f'--generate-privkey={kind}', f'--label={label}', env=token)
+            run(*p11, f'--generate-privkey={kind}', '--bits=2048' * (kind == 'rsa') or '--curve=secp256r1',
+                f'--label={label}', env=token)
             cls.public[label] = serialization.load_pem_public_key(
-                run(*p11[:-1], '--export-pubkey', f'pkcs11:token=kestrel;object={label};type=public', env=token))
+                run('p11tool', '--provider', MODULE, '--export', f'pkcs11:token=kestrel;object={label};type=public',
+                    env=token))
         (keys / 'signer.pem').write_bytes(pem(issue(cls.ca, cls.ca_key, cls.public['signer'], 'Kestrel test signer')))
         run(*p11, '--write', '--load-certificate', keys / 'signer.pem', '--label=signer', env=token)
 
