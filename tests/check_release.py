@@ -231,6 +231,7 @@ class Release(unittest.TestCase):
         self.assertIn('cannot open', wrong.stderr)
         (self.keys / 'password').write_text('k3strel')
         made = self.release(**signer)
+        self.assertEqual(made.returncode, 0, made.stderr)
         self.assertRegex(made.stdout, r'no time stamp \(KESTREL_SIGN_TIMESTAMP_URL\): the signature ends with the '
                                       r'certificate, on \d{4}-\d\d-\d\d\n')
         exe = self.dist / 'Kestrel.exe'
