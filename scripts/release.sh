@@ -57,7 +57,10 @@ elif [ -n "$pfx$password" ]; then
     legacy=()
     pkcs12 -noout || { legacy=(-legacy) && pkcs12 -legacy -noout; } ||
         fail "cannot open $pfx with the password in $password"
+    # The key's own certificate; a file whose certificates carry no key id (OpenSSL 3.5 then lists
+    # none as the key's) gives them all, and the probe below tells whether the first is the key's.
     pkcs12 "${legacy[@]}" -nokeys -clcerts >"$work/chain.pem"
+    grep -q 'BEGIN CERTIFICATE' "$work/chain.pem" || pkcs12 "${legacy[@]}" -nokeys >"$work/chain.pem"
     pkcs12 "${legacy[@]}" -nocerts -nodes | openssl dgst -sha256 -sign /dev/stdin -out "$work/probe.sig" \
         "$work/probe" 2>/dev/null || fail "cannot sign with the key in $pfx"
     sign=(-pkcs12 "$pfx" -readpass "$password")
