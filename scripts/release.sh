@@ -18,8 +18,8 @@ exists() { [ -f "${!1}" ] || fail "$2: no such file: '${!1}'"; }
 sign=()
 # Everything about the signer is checked before the build, so that a wrong PIN
 # or a certificate Windows would refuse costs no build and touches no dist/.
-# The key signs a probe: that proves the PIN (one login, not two, against the
-# token's retry count) and that the certificate is the key's.
+# The key signs a probe: that proves the PIN and that the certificate is the
+# key's, and a wrong PIN costs the token's lockout counter one login, not two.
 echo "Kestrel $version" >"$work/probe"
 if [ -n "$module$key$certs$pin" ]; then
     [ -z "$pfx$password" ] || fail "set the PKCS#11 variables or the PKCS#12 ones, not both"

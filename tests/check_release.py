@@ -32,10 +32,9 @@ def pem(certificate):
 
 def issue(authority, key, public_key, name, usage=(ExtendedKeyUsageOID.CODE_SIGNING,), start=-DAY / 24, days=3,
           critical=False):
-    """A certificate for public_key from the authority (certificate, key), valid from start for days."""
-    builder = (x509.CertificateBuilder().subject_name(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, name)]))
-               .issuer_name(authority.subject if authority else x509.Name(
-                   [x509.NameAttribute(NameOID.COMMON_NAME, name)]))
+    """A certificate for public_key from the authority (certificate, key; none: its own), valid from start for days."""
+    subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, name)])
+    builder = (x509.CertificateBuilder().subject_name(subject).issuer_name(authority.subject if authority else subject)
                .public_key(public_key).serial_number(x509.random_serial_number())
                .not_valid_before(NOW + start).not_valid_after(NOW + start + days * DAY))
     if authority is None:
@@ -181,31 +180,29 @@ class Release(unittest.TestCase):
         self.assertNotIn(PIN, commands + made.stdout + made.stderr)
 
     def test_refused_signers_stop_the_release_before_the_build(self):
-        public, ca, key = self.public, self.ca, self.ca_key
         (self.keys / 'wrong').write_text('000000\n')
-        certificates = {'expired': issue(ca, key, public['signer'], 'Old signer', start=-4 * DAY),
-                        'early': issue(ca, key, public['signer'], 'Early signer', start=DAY),
-                        'usage': issue(ca, key, public['signer'], 'Any signer', usage=(ExtendedKeyUsageOID.SERVER_AUTH,)),
-                        'curve': issue(ca, key, public['curve'], 'Curve signer'),
-                        'small': issue(ca, key, rsa.generate_private_key(public_exponent=65537, key_size=1024)
-                                       .public_key(), 'Small signer'),
-                        'other': issue(ca, key, public['other'], 'Other signer')}
-        cases = [('expired', {}, 'the certificate CN=Old signer expired on '),
-                 ('early', {}, 'the certificate CN=Early signer is not valid before '),
-                 ('usage', {}, 'the certificate CN=Any signer has no code-signing extended key usage'),
-                 ('curve', {'key': 'curve'}, 'the certificate CN=Curve signer is not for an RSA key of at least 2048'),
-                 ('small', {}, 'the certificate CN=Small signer is not for an RSA key of at least 2048'),
-                 ('other', {}, "the certificate CN=Other signer is not the certificate of pkcs11:token=kestrel;"
-                               "object=signer;type=private's key"),
-                 (None, {'KESTREL_SIGN_PIN_FILE': str(self.keys / 'wrong')}, 'the token refused the PIN in ')]
+        small = rsa.generate_private_key(public_exponent=65537, key_size=1024).public_key()
+        signer = "pkcs11:token=kestrel;object=signer;type=private"
+        # Each: the certificate's name, key and terms (none: the token's own), the release's settings, its refusal.
+        cases = [('Old signer', 'signer', {'start': -4 * DAY}, {}, 'expired on '),
+                 ('Early signer', 'signer', {'start': DAY}, {}, 'is not valid before '),
+                 ('Any signer', 'signer', {'usage': (ExtendedKeyUsageOID.SERVER_AUTH,)}, {},
+                  'has no code-signing extended key usage'),
+                 ('Curve signer', 'curve', {}, {'key': 'curve'}, 'is not for an RSA key of at least 2048'),
+                 ('Small signer', small, {}, {}, 'is not for an RSA key of at least 2048'),
+                 ('Other signer', 'other', {}, {}, f"is not the certificate of {signer}'s key"),
+                 (None, None, None, {'KESTREL_SIGN_PIN_FILE': str(self.keys / 'wrong')}, 'the token refused the PIN'),
+                 (None, None, None, {'KESTREL_SIGN_KEY': f'{signer};pin-value={PIN}'}, 'KESTREL_SIGN_KEY holds a PIN')]
         self.dist.mkdir()
         (self.dist / 'earlier').write_text('a release before')
-        for name, env, message in cases:
-            with self.subTest(name or 'wrong PIN'):
+        for name, public, terms, env, message in cases:
+            with self.subTest(name or message):
                 self.log.write_text('')
                 if name:
-                    (self.keys / f'{name}.pem').write_bytes(pem(certificates[name]))
-                    env = {'KESTREL_SIGN_CERTS': str(self.keys / f'{name}.pem')} | env
+                    certificate = self.keys / 'refused.pem'
+                    certificate.write_bytes(pem(issue(self.ca, self.ca_key, self.public.get(public, public), name,
+                                                      **terms)))
+                    env, message = {'KESTREL_SIGN_CERTS': str(certificate)} | env, f'the certificate CN={name} {message}'
                 refused = self.release(**self.token(**env))
                 self.assertEqual((refused.returncode, refused.stdout), (1, ''))
                 self.assertRegex(refused.stderr, f'^release: {message}[^\n]*\n$')
